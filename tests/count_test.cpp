@@ -1,0 +1,191 @@
+// The count against oracles: exhaustive enumeration on tiny trees, the straightforward table
+// recursion on mid-size ones, closed forms (chains, stars) for huge K and s >= P.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+#include "naive.h"
+
+namespace {
+
+using Pairs = std::vector<std::pair<int, int>>;
+
+std::string Text(int n_, long long K_, const Pairs& pairs) {
+  std::ostringstream o;
+  o << n_ << ' ' << K_ << '\n';
+  for (auto [p, c] : pairs) o << p << ' ' << c << '\n';
+  return o.str();
+}
+
+int Solve(const std::string& in) {
+  std::string e = Parse(in);
+  EXPECT_EQ(e, "") << in;
+  return Count();
+}
+
+// A random tree on n nodes, relabelled at random; with `junk`, also repeated children, self
+// pairs, parent or child 0 and cycles, the degenerate lists the reader accepts.
+Pairs RandomPairs(std::mt19937& g, int n_, bool junk) {
+  std::vector<int> perm(size_t(n_) + 1);
+  for (int i = 0; i <= n_; i++) perm[size_t(i)] = i;
+  std::shuffle(perm.begin() + 1, perm.end(), g);
+  Pairs ps;
+  for (int v = 2; v <= n_; v++)
+    ps.push_back({perm[size_t(std::uniform_int_distribution<int>(1, v - 1)(g))], perm[size_t(v)]});
+  std::shuffle(ps.begin(), ps.end(), g);
+  if (junk)
+    for (auto& [p, c] : ps)
+      if (g() % 3 == 0) p = int(g() % uint32_t(n_ + 1)), c = int(g() % uint32_t(n_ + 1));
+  return ps;
+}
+
+long long PowMod(long long b, long long e) {
+  long long r = 1;
+  for (b %= P; e; e >>= 1, b = b * b % P)
+    if (e & 1) r = r * b % P;
+  return r;
+}
+
+// C(a, b) mod P by Lucas, each digit's binomial as a plain product over a quotient.
+long long binom_naive(long long a, long long b) {
+  long long r = 1;
+  for (; b; a /= P, b /= P) {
+    long long x = a % P, y = b % P, num = 1, den = 1;
+    if (y > x) return 0;
+    for (long long i = 0; i < y; i++) num = num * ((x - i) % P) % P, den = den * ((i + 1) % P) % P;
+    r = r * num % P * PowMod(den, P - 2) % P;
+  }
+  return r;
+}
+
+TEST(Count, KnownAnswers) {
+  EXPECT_EQ(Solve("1 5"), 5);
+  EXPECT_EQ(Solve("1 30011"), 0);
+  EXPECT_EQ(Solve("1 30012"), 1);
+  EXPECT_EQ(Solve("1 2147483647"), 2147483647 % P);
+  EXPECT_EQ(Solve("3 0 1 2 2 3"), 0);
+  EXPECT_EQ(Solve("3 4 1 2 2 3"), 4);
+  EXPECT_EQ(Solve("3 3 1 2 1 3"), 5);
+  EXPECT_EQ(Solve("0 7"), 7);                  // node 0 alone, a leaf
+  EXPECT_EQ(Solve("3 9 2 3 3 2"), 9);          // an unreachable cycle: node 1 alone
+  EXPECT_EQ(Solve("4 4 1 2 3 2 1 4"), 6);      // 2 goes to 3; root 1 with child 4
+  EXPECT_EQ(Solve("3 5 3 1 3 2"), 30);         // root 3
+  EXPECT_EQ(Solve("4 5 1 2 2 2 3 3 4 4"), 5);  // self pairs: all but 1 unreachable
+}
+
+// The tables themselves: h_v(m) read from the top gives the prefix table v's label bounds.
+TEST(Count, TablesMatchPrefixTables) {
+  std::mt19937 g(7);
+  for (int it = 0; it < 300; it++) {
+    int nn = int(g() % 40) + 1, KK = int(g() % 30);
+    Pairs ps = RandomPairs(g, nn, it % 2);
+    std::string in = Text(nn, KK, ps);
+    ASSERT_EQ(Parse(in), "");
+    int s = Tree();
+    (void)s;
+    std::vector<uint32_t> h = Df(root, KK + 1);
+    std::vector<int> tab = Df_naive(root);
+    for (int x = 0; x <= KK; x++)
+      ASSERT_EQ(tab[size_t(x)], (int(h[size_t(KK)]) - int(h[size_t(KK - x)]) + P) % P)
+          << in << "x=" << x;
+  }
+}
+
+TEST(Count, StressTinyAgainstEnumeration) {
+  std::mt19937 g(12345);
+  for (int it = 0; it < 20000; it++) {
+    int nn = int(g() % 8), KK = int(g() % 7);
+    Pairs ps = RandomPairs(g, std::max(nn, 1), it % 3 == 0);
+    if (nn == 0) ps.clear();
+    std::string in = Text(nn, KK, ps);
+    ASSERT_EQ(Solve(in), count_naive(nn, KK, ps)) << in;
+  }
+}
+
+// Huge K on tiny trees: h(K) = sum_j c_j C(K, j) with c_j = (Δ^j h)(0) from enumeration, and
+// C(K, j) = K (K-1) ... (K-j+1) / j! mod P, j! being invertible for j < P.
+TEST(Count, StressHugeKAgainstEnumeration) {
+  std::mt19937 g(99);
+  for (int it = 0; it < 3000; it++) {
+    int nn = int(g() % 7) + 1;
+    long long KK =
+        it % 2 ? 30011 + g() % 100000 : std::uniform_int_distribution<long long>(P, 2147483647)(g);
+    if (it < 20) KK = 2147483647 - it;
+    Pairs ps = RandomPairs(g, nn, it % 3 == 0);
+    std::vector<long long> h;
+    for (int m = 0; m <= nn; m++) h.push_back(count_naive(nn, m, ps));
+    long long want = 0, fj = 1;
+    for (int j = 0; j <= nn; j++) {
+      long long cj = h[0] % P, num = 1;
+      for (int i = 0; i < j; i++) num = num * ((KK - i) % P) % P;
+      if (j) fj = fj * j % P;
+      want = (want + cj * num % P * PowMod(fj, P - 2)) % P;
+      for (size_t i = 0; i + 1 < h.size(); i++) h[i] = h[i + 1] - h[i];
+      h.pop_back();
+    }
+    ASSERT_EQ(Solve(Text(nn, KK, ps)), want) << Text(nn, KK, ps);
+  }
+}
+
+TEST(Count, StressMidSizeAgainstRecursion) {
+  std::mt19937 g(2024);
+  for (int it = 0; it < 400; it++) {
+    int nn = int(g() % 300) + 1, KK = int(g() % 120);
+    Pairs ps = RandomPairs(g, nn, it % 4 == 0);
+    if (it % 5 == 1)  // stars and brooms: many leaf children under one node
+      for (auto& [p, c] : ps) p = g() % 4 ? ps[0].first : p;
+    std::string in = Text(nn, KK, ps);
+    ASSERT_EQ(Parse(in), "");
+    int want = Df_naive(root)[size_t(KK)];
+    ASSERT_EQ(Count(), want) << in;
+  }
+}
+
+// Interpolation against direct tabulation on trees with s >= P, where P divides s! and K is
+// not reduced: a random tree, a random caterpillar.
+TEST(Count, InterpolationPastModulus) {
+  std::mt19937 g(5);
+  for (int it = 0; it < 2; it++) {
+    int nn = 30100, KK = 30100 + 1 + int(g() % 400);
+    Pairs ps = RandomPairs(g, nn, false);
+    if (it == 1)
+      for (int v = 2; v <= nn; v++) ps[size_t(v - 2)] = {v % 2 ? v - 1 : std::max(1, v - 2), v};
+    ASSERT_EQ(Parse(Text(nn, KK, ps)), "");
+    int got = Count();
+    ASSERT_EQ(got, int(Df(root, KK + 1)[size_t(KK)])) << "case " << it;
+  }
+}
+
+TEST(Count, ChainsAndStarsClosedForms) {
+  auto chain = [](int nn) {
+    Pairs ps;
+    for (int v = 2; v <= nn; v++) ps.push_back({v - 1, v});
+    return ps;
+  };
+  auto star = [](int nn) {
+    Pairs ps;
+    for (int v = 2; v <= nn; v++) ps.push_back({1, v});
+    return ps;
+  };
+  // A star's root takes i + 1 and each leaf any of the K - i - 1 larger values.
+  auto star_naive = [](long long nn, long long KK) {
+    long long per = 0, part = 0;
+    for (long long i = 0; i < P; i++) {
+      long long x = PowMod(i, nn - 1);
+      if (i < KK % P) part = (part + x) % P;
+      per = (per + x) % P;
+    }
+    return ((KK / P) % P * per + part) % P;
+  };
+  for (long long KK : {30099LL, 30100LL, 1000000007LL, 2147483647LL}) {
+    EXPECT_EQ(Solve(Text(30100, KK, chain(30100))), binom_naive(KK, 30100)) << KK;
+    EXPECT_EQ(Solve(Text(30100, KK, star(30100))), star_naive(30100, KK)) << KK;
+  }
+  for (long long KK : {5LL, 30010LL, 30011LL, 123456789LL}) {
+    EXPECT_EQ(Solve(Text(200, KK, chain(200))), binom_naive(KK, 200)) << KK;
+    EXPECT_EQ(Solve(Text(1000, KK, star(1000))), star_naive(1000, KK)) << KK;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// The real binary, run the way users run it: in a fresh directory holding "dravok.in".
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <tuple>
+
+namespace {
+
+// Exit status, "dravok.out" ("<none>" if absent) and standard error of one run.
+using Outcome = std::tuple<int, std::string, std::string>;
+
+std::string Slurp(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return "<none>";
+  if (!S_ISREG(st.st_mode)) return "<not a file>";
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// A fresh directory; `prepare` may lay files in it before dravok runs there.
+Outcome Dravok(const std::string* in, const std::string& prepare = "") {
+  char tmpl[] = "/tmp/dravok_e2e_XXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  if (in) std::ofstream(dir + "/dravok.in", std::ios::binary) << *in;
+  std::string cmd = "cd '" + dir + "' && " + prepare + (prepare.empty() ? "" : " && ") +
+                    "'" DRAVOK_BIN "' 2> err.txt";
+  int st = std::system(cmd.c_str());
+  Outcome r{WIFEXITED(st) ? WEXITSTATUS(st) : -1, Slurp(dir + "/dravok.out"),
+            Slurp(dir + "/err.txt")};
+  std::system(("chmod -R u+rwx '" + dir + "'; rm -rf '" + dir + "'").c_str());
+  return r;
+}
+
+Outcome Dravok(const std::string& in, const std::string& prepare = "") {
+  return Dravok(&in, prepare);
+}
+
+void ExpectAnswer(const std::string& in, const std::string& out) {
+  EXPECT_EQ(Dravok(in), Outcome(0, std::string(out), "")) << in;
+}
+
+// One line on standard error naming the file and the place, exit 1, nothing in "dravok.out".
+void ExpectError(const std::string& in, const std::string& err) {
+  EXPECT_EQ(Dravok(in, "printf '5\\n' > dravok.out"),
+            Outcome(1, std::string(""), "dravok: " + err + "\n"))
+      << in;
+}
+
+TEST(EndToEnd, Answers) {
+  ExpectAnswer("3 4\n1 2\n2 3\n", "4\n");
+  ExpectAnswer("3 3 1 2 1 3", "5\n");
+  ExpectAnswer("1 5", "5\n");
+  ExpectAnswer("1 30011", "0\n");
+  ExpectAnswer("1 30012", "1\n");
+  ExpectAnswer("3 0 1 2 2 3", "0\n");
+  ExpectAnswer("2 2147483647 1 2", "18643\n");  // C(2^31 - 1, 2) mod 30011
+}
+
+TEST(EndToEnd, DegeneratePairLists) {
+  ExpectAnswer("3 5 3 1 3 2", "30\n");         // root 3, two leaves
+  ExpectAnswer("4 4 1 2 3 2 1 4", "6\n");      // later pair wins; 2 and 3 unreachable
+  ExpectAnswer("3 9 2 3 3 2", "9\n");          // a cycle, unreachable: node 1 alone
+  ExpectAnswer("4 5 1 2 2 2 3 4 4 3", "5\n");  // self pair and a 2-cycle, unreachable
+  ExpectAnswer("0 7", "7\n");                  // no nodes: node 0 alone
+  ExpectAnswer("4 4 0 1 1 2 2 3", "4\n");      // parent 0 is "no parent"
+  ExpectAnswer("4 4 1 2 2 0 2 3", "4\n");      // child 0 changes nothing that is counted
+}
+
+TEST(EndToEnd, WhitespaceAndTrailingData) {
+  ExpectAnswer("\r\n3\t4\r\n1\v2\f2 3\r\n", "4\n");
+  ExpectAnswer("3 4 1 2 2 3 and then some words 1 2 3", "4\n");
+  ExpectAnswer("3 4 1 2 2 3 -7 99999999999999", "4\n");
+}
+
+TEST(EndToEnd, MissingOrEmptyInput) {
+  EXPECT_EQ(Dravok(nullptr),
+            Outcome(0, std::string("0\n"),
+                    "dravok: dravok.in not found; answering 0 for the empty problem\n"));
+  for (std::string in : {"", "  \n\t\r\n"})
+    EXPECT_EQ(Dravok(in),
+              Outcome(0, std::string("0\n"),
+                      "dravok: dravok.in holds no numbers; answering 0 for the empty problem\n"));
+}
+
+TEST(EndToEnd, MalformedInput) {
+  const std::string num = ", a whole number from 0 to 2147483647, found ";
+  ExpectError("x 4", "dravok.in:1:1: expected n" + num + "\"x\"");
+  ExpectError("3 4.5", "dravok.in:1:3: expected K" + num + "\"4.5\"");
+  ExpectError("3 2147483648", "dravok.in:1:3: expected K" + num + "\"2147483648\"");
+  ExpectError("-3 4", "dravok.in:1:1: expected n" + num + "\"-3\"");
+  ExpectError("3 -4", "dravok.in:1:3: expected K" + num + "\"-4\"");
+  ExpectError("3", "dravok.in:1:2: expected K" + num + "the end of the file");
+  ExpectError(
+      "3 4\n1 2\n2 7\n",
+      "dravok.in:3:3: expected the child of pair 2 of 2, a whole number from 0 to 3, found \"7\"");
+  ExpectError("3 4\n1 2\n",
+              "dravok.in:3:1: expected the parent of pair 2 of 2, a whole number from 0 to 3, "
+              "found the end of the file");
+  ExpectError("2000000000 4 1 2",
+              "dravok.in:1:17: expected the parent of pair 2 of 1999999999, a whole number from 0 "
+              "to 2000000000, found the end of the file");
+  EXPECT_EQ(Dravok("1 1", "rm dravok.in && mkdir dravok.in"),
+            Outcome(1, std::string(""), "dravok: cannot read dravok.in: Is a directory\n"));
+}
+
+TEST(EndToEnd, OutputFailures) {
+  EXPECT_EQ(Dravok("1 5", "mkdir dravok.out"),
+            Outcome(1, std::string("<not a file>"),
+                    "dravok: cannot create dravok.out: Is a directory\n"));
+  EXPECT_EQ(Dravok("1 5", "ln -s /dev/full dravok.out"),
+            Outcome(1, std::string("<not a file>"),
+                    "dravok: cannot write dravok.out: No space left on device\n"));
+}
+
+TEST(EndToEnd, StaleOutputIsEmptied) {
+  EXPECT_EQ(std::get<1>(Dravok("3 4 1 2 9 9", "printf '123\\n' > dravok.out")), "");
+  EXPECT_EQ(std::get<1>(Dravok(nullptr, "printf '123\\n' > dravok.out")), "0\n");
+  EXPECT_EQ(std::get<1>(Dravok("1 6", "printf '123456789\\n' > dravok.out")), "6\n");
+}
+
+// Depth a call stack could not take: a chain of 10^6 nodes, numbered both ways.
+TEST(EndToEnd, MillionNodeChain) {
+  std::string in = "1000000 7\n";
+  for (int v = 2; v <= 1000000; v++) in += std::to_string(v - 1) + " " + std::to_string(v) + "\n";
+  ExpectAnswer(in, "0\n");
+  in = "1000000 5\n";
+  for (int v = 2; v <= 1000000; v++) in += std::to_string(v) + " " + std::to_string(v - 1) + "\n";
+  ExpectAnswer(in, "0\n");
+}
+
+}  // namespace

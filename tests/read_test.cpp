@@ -1,0 +1,114 @@
+// The reader: the tree model it builds, and the exact error for each kind of malformed text.
+#include <gtest/gtest.h>
+
+#include "dravok.h"
+
+namespace {
+
+using V = std::vector<int>;
+
+TEST(Read, BuildsTheModel) {
+  ASSERT_EQ(Parse("1 5"), "");
+  EXPECT_EQ(t, V({0, 0}));
+  EXPECT_EQ(root, 1);
+  ASSERT_EQ(Parse("3 7\n3 1\n3 2\n"), "");
+  EXPECT_EQ(t, V({0, 3, 3, 0}));
+  EXPECT_EQ(sons, V({0, 0, 0, 2}));
+  EXPECT_EQ(root, 3);
+  ASSERT_EQ(Parse("4 2  1 2  3 2  1 4"), "");  // the later pair naming 2 wins
+  EXPECT_EQ(t, V({0, 0, 3, 0, 1}));
+  EXPECT_EQ(sons, V({0, 2, 0, 1, 0}));
+  EXPECT_EQ(root, 1);
+  ASSERT_EQ(Parse("3 4 1 2 2 3 this is 9 ignored -1 99999999999"), "");
+  EXPECT_EQ(t, V({0, 0, 1, 2}));
+  EXPECT_EQ(K, 4);
+  ASSERT_EQ(Parse("3 1 0 1 2 0"), "");  // parent 0 and child 0 are valid numbers
+  EXPECT_EQ(t, V({2, 0, 0, 0}));
+  EXPECT_EQ(sons, V({1, 0, 1, 0}));
+  EXPECT_EQ(root, 1);
+  ASSERT_EQ(Parse("2 1 1 2"), "");
+  EXPECT_EQ(Parse("2 1 2 1"), "");
+  EXPECT_EQ(root, 2);
+}
+
+TEST(Read, WhitespaceAndSigns) {
+  ASSERT_EQ(Parse("\t\v\f\r\n 3\r\n+4\t1\v2\f2 \r3\n\n"), "");
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(K, 4);
+  EXPECT_EQ(t, V({0, 0, 1, 2}));
+  ASSERT_EQ(Parse("0002 -0 +01 002"), "");
+  EXPECT_EQ(K, 0);
+  EXPECT_EQ(t, V({0, 0, 1}));
+  for (const char* empty : {"", " ", "\n\t\r\v\f "}) {
+    ASSERT_EQ(Parse(empty), "");
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(K, 0);
+    EXPECT_EQ(root, 0);
+  }
+}
+
+TEST(Read, MalformedNumbers) {
+  EXPECT_EQ(Parse("abc"),
+            "dravok.in:1:1: expected n, a whole number from 0 to 2147483647, found \"abc\"");
+  EXPECT_EQ(Parse("3\n 4x"),
+            "dravok.in:2:2: expected K, a whole number from 0 to 2147483647, found \"4x\"");
+  EXPECT_EQ(Parse("-1 5"),
+            "dravok.in:1:1: expected n, a whole number from 0 to 2147483647, found \"-1\"");
+  EXPECT_EQ(Parse("1 -5"),
+            "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"-5\"");
+  EXPECT_EQ(Parse("1 2147483648"),
+            "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"2147483648\"");
+  EXPECT_EQ(Parse("1 99999999999999999999999999999"),
+            "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found "
+            "\"999999999999999999999999\"...");
+  EXPECT_EQ(Parse("1 - 2"),
+            "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"-\"");
+  EXPECT_EQ(Parse("1 +-2"),
+            "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"+-2\"");
+  EXPECT_EQ(Parse("1 3.0"),
+            "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"3.0\"");
+  EXPECT_EQ(Parse(std::string("1 7\0", 4)),
+            "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"7\\x00\"");
+  EXPECT_EQ(
+      Parse("1 \"\xff\""),
+      "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"\\\"\\xff\\\"\"");
+}
+
+TEST(Read, MalformedPairs) {
+  EXPECT_EQ(
+      Parse("3"),
+      "dravok.in:1:2: expected K, a whole number from 0 to 2147483647, found the end of the file");
+  EXPECT_EQ(Parse("3 4\n1 2\n"),
+            "dravok.in:3:1: expected the parent of pair 2 of 2, a whole number from 0 to 3, found "
+            "the end of the file");
+  EXPECT_EQ(Parse("3 4\n1 2\n2"),
+            "dravok.in:3:2: expected the child of pair 2 of 2, a whole number from 0 to 3, found "
+            "the end of the file");
+  EXPECT_EQ(
+      Parse("3 4\n1 2\n2 4"),
+      "dravok.in:3:3: expected the child of pair 2 of 2, a whole number from 0 to 3, found \"4\"");
+  EXPECT_EQ(Parse("3 4\n-1 2"),
+            "dravok.in:2:1: expected the parent of pair 1 of 2, a whole number from 0 to 3, found "
+            "\"-1\"");
+  EXPECT_EQ(
+      Parse("3 4\n1 x 2 3"),
+      "dravok.in:2:3: expected the child of pair 1 of 2, a whole number from 0 to 3, found \"x\"");
+  EXPECT_EQ(Parse("0 4 1 1"), "");  // no pairs to read: the rest is never looked at
+}
+
+// A count that the text cannot back up fails without allocating for it.
+TEST(Read, HugeCountInShortFile) {
+  EXPECT_EQ(Parse("2000000000 5 1 2"),
+            "dravok.in:1:17: expected the parent of pair 2 of 1999999999, a whole number from 0 to "
+            "2000000000, found the end of the file");
+  EXPECT_LT(t.capacity(), 1000u);
+  EXPECT_EQ(Parse("2000000000 5 1 2 x"),
+            "dravok.in:1:18: expected the parent of pair 2 of 1999999999, a whole number from 0 to "
+            "2000000000, found \"x\"");
+  ASSERT_EQ(Parse("3 1  1 2  2 3"), "");  // the tightest text that holds its pairs
+  EXPECT_EQ(t, V({0, 0, 1, 2}));
+  ASSERT_EQ(Parse("3 1 1 2 2 3"), "");
+  EXPECT_EQ(t, V({0, 0, 1, 2}));
+}
+
+}  // namespace
