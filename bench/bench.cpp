@@ -1,1 +1,105 @@
-int main() {}
+// Benchmark: runs dravok (and, where asked, the straightforward program) on generated trees and
+// prints a table of wall time, time per node x label cell, and peak memory. Inputs are made
+// from a fixed seed, so every run measures the same files.
+//   usage: dravok_bench path/to/dravok [path/to/dravok_naive]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+constexpr long long P = 30011;
+
+// The pairs of a tree of the given shape on n nodes, numbered at random but for the root's 1.
+std::string Tree(const std::string& shape, int n, long long K) {
+  std::mt19937 g(20261207);
+  std::vector<int> par(size_t(n) + 1, 0), id(size_t(n) + 1);
+  for (int v = 2; v <= n; v++) {
+    if (shape == "random") par[v] = std::uniform_int_distribution<int>(1, v - 1)(g);
+    if (shape == "chain") par[v] = v - 1;
+    if (shape == "star") par[v] = 1;
+    if (shape == "caterpillar") par[v] = v <= (n + 1) / 2 ? v - 1 : v - (n + 1) / 2;
+    if (shape == "binary") par[v] = v / 2;
+  }
+  for (int v = 0; v <= n; v++) id[v] = v;
+  std::shuffle(id.begin() + 2, id.end(), g);
+  std::string s = std::to_string(n) + " " + std::to_string(K) + "\n";
+  for (int v = 2; v <= n; v++) s += std::to_string(id[par[v]]) + " " + std::to_string(id[v]) + "\n";
+  return s;
+}
+
+// Runs bin in dir; returns seconds, sets the peak resident memory in MB and the answer.
+double Time(const std::string& bin, const std::string& dir, double& mb, std::string& ans) {
+  auto t0 = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) == 0) execl(bin.c_str(), bin.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int st = 0;
+  rusage ru{};
+  wait4(pid, &st, 0, &ru);
+  double sec = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  mb = double(ru.ru_maxrss) / 1024;
+  std::ifstream f(dir + "/dravok.out");
+  std::getline(f, ans);
+  if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) ans = "failed";
+  return sec;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return std::fprintf(stderr, "usage: %s dravok [dravok_naive]\n", argv[0]), 2;
+  auto abs = [](const char* p) {  // the programs run in another directory
+    char* r = realpath(p, nullptr);
+    std::string s = r ? r : p;
+    free(r);
+    return s;
+  };
+  std::string bin = abs(argv[1]), naive = argc > 2 ? abs(argv[2]) : "";
+  // shape, n, K, and whether to run the straightforward program too
+  const std::tuple<const char*, int, long long, bool> cases[] = {
+      {"random", 100000, 100, true},         {"caterpillar", 50000, 50, true},
+      {"binary", 10000, 10000, true},        {"star", 200000, 1000, true},
+      {"binary", 30000, 30000, false},       {"random", 30000, 2147483647, false},
+      {"random", 1000000, 50, false},        {"chain", 40000, 987654321, false},
+      {"chain", 1000000, 50, false},         {"star", 1000000, 10000, false},
+      {"caterpillar", 1000000, 1000, false}, {"chain", 1, 2147483647, false},
+  };
+  char tmpl[] = "/tmp/dravok_bench_XXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  std::printf(
+      "| shape | n | K | cells | seconds | ns/cell | peak MB | straightforward s | speed-up |\n");
+  std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+  for (auto [shape, n, K, vs] : cases) {
+    std::ofstream(dir + "/dravok.in") << Tree(shape, n, K);
+    // The cells the program tabulates: s nodes times the values m it needs (see Count).
+    long long s = n, x = s < P ? K % P : K, cells = s * (x <= s ? x + 1 : s + 1);
+    double mb = 0, mb2 = 0, best = 1e30;
+    std::string ans, ans2;
+    for (int rep = 0; rep < 3; rep++) best = std::min(best, Time(bin, dir, mb, ans));
+    std::printf("| %s | %d | %lld | %.3g | %.3f | %.3f | %.1f |", shape, n, K, double(cells), best,
+                best * 1e9 / double(cells), mb);
+    if (vs && !naive.empty()) {
+      double sec = Time(naive, dir, mb2, ans2);
+      std::printf(" %.3f | %.0fx%s |\n", sec, sec / best, ans == ans2 ? "" : " (answers differ!)");
+    } else {
+      std::printf(" | |\n");
+    }
+    std::fflush(stdout);
+  }
+  std::remove((dir + "/dravok.in").c_str());
+  std::remove((dir + "/dravok.out").c_str());
+  rmdir(dir.c_str());
+}

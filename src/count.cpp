@@ -4,13 +4,17 @@
 // and the answer is h_root(K). h_v is a polynomial of degree |subtree(v)| with integer
 // coefficients in the binomial basis, which bounds how many values m must be tabulated.
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "dravok.h"
 
 namespace {
 
-std::vector<int> cs, ch;  // child lists: the children of v are ch[cs[v] .. cs[v + 1])
-std::vector<int> sz;      // subtree sizes of the nodes reachable from root
+// The tree reachable from root in preorder indices (see Tree): index i holds node number at^-1,
+// its parent's index pp[i] (-1 for the root) and its subtree size zs[i]; at[v] is the index of
+// node v, -1 if unreachable.
+std::vector<int> at, pp, zs;
 
 // a[m] = a[m] * b[m] mod P. Residues below P keep each product under P^2 < 2^31.
 void Mul(uint32_t* __restrict a, const uint32_t* __restrict b, int M) {
@@ -31,20 +35,57 @@ void Pow(uint32_t* r, int M, int L) {
   for (int m = len; m < M; m++) r[m] = r[m - len];
 }
 
-// a[m] = sum_{i<m} a[i] mod P (exclusive prefix sums), O(M). Within a block of B entries the
-// running sum stays below P + B * P < 2^32, so it is reduced only once per block, in a
-// separate pass that vectorises.
+// W lanes of 32 bits, as wide as the target's vector registers.
+#if defined(__AVX512F__)
+constexpr int W = 16;
+#elif defined(__AVX2__)
+constexpr int W = 8;
+#else
+constexpr int W = 4;
+#endif
+typedef uint32_t Vec __attribute__((vector_size(4 * W)));
+
+// x moved up by S lanes, zeros shifted in; and x's top lane in every lane.
+template <int S, size_t... I>
+Vec Up(Vec x, std::index_sequence<I...>) {
+  return __builtin_shufflevector(x, Vec{}, (int(I) >= S ? int(I) - S : W)...);
+}
+template <int S>
+Vec Up(Vec x) {
+  return Up<S>(x, std::make_index_sequence<W>());
+}
+template <size_t... I>
+Vec Top(Vec x, std::index_sequence<I...>) {
+  return __builtin_shufflevector(x, x, (int(I) * 0 + W - 1)...);
+}
+
+// a[m] = sum_{i<m} a[i] mod P (exclusive prefix sums), O(M). Each group of W entries is
+// scanned inside a register in log2 W shifted adds, so only one add per group is serial (the
+// carry). Within a block of B entries nothing is reduced but the stored sums: the carry stays
+// below P + B * P < 2^32.
 void Prefix(uint32_t* a, int M) {
-  constexpr int B = 4096;
+  constexpr int B = 1 << 16;
   uint32_t acc = 0;
   for (int b = 0; b < M; b += B) {
-    int e = std::min(M, b + B);
-    for (int m = b; m < e; m++) {
+    int e = std::min(M, b + B), m = b;
+    Vec carry = Vec{} + acc;
+    for (; m + W <= e; m += W) {
+      Vec x, s;
+      std::memcpy(&x, a + m, sizeof x);
+      s = x + Up<1>(x);
+      if (W > 2) s += Up<2>(s);
+      if (W > 4) s += Up<4>(s);
+      if (W > 8) s += Up<8>(s);
+      Vec y = (s - x + carry) % P;  // inclusive minus own entry: exclusive
+      std::memcpy(a + m, &y, sizeof y);
+      carry += Top(s, std::make_index_sequence<W>());
+    }
+    acc = carry[0];
+    for (; m < e; m++) {
       uint32_t x = a[m];
-      a[m] = acc;
+      a[m] = acc % P;
       acc += x;
     }
-    for (int m = b; m < e; m++) a[m] %= P;
     acc %= P;
   }
 }
@@ -86,77 +127,78 @@ uint32_t Interp(const std::vector<uint32_t>& h, long long x) {
 
 }  // namespace
 
-// Child lists from t (children in increasing number, as found by scanning t), then the sizes
-// of the subtrees reachable from root, then each list reordered so its largest subtree comes
-// first. O(n) time and memory; no recursion, so any depth works. Returns the reachable count.
+// Renumbers the nodes reachable from root in a preorder that visits each node's largest child
+// subtree last: index i's subtree is [i, i + zs[i]) and its parent is pp[i] < i. Children come
+// from t, so only nodes 1..n are children and each has one parent: from root (no parent) the
+// walk meets every reachable node once and never enters a cycle of t. O(n) time and memory, no
+// recursion, so any depth works; later passes run over indices, in cache order.
 int Tree() {
-  cs.assign(size_t(n) + 2, 0);
-  ch.assign(size_t(n), 0);
-  for (int j = 1; j <= n; j++) cs[t[j] + 1]++;
-  for (int v = 0; v <= n; v++) cs[v + 1] += cs[v];
-  std::vector<int> at(cs.begin(), cs.end() - 1), ord, stk{root};
-  for (int j = 1; j <= n; j++) ch[at[t[j]]++] = j;
-  // Only nodes 1..n are children and each has one parent, so from root (no parent) the walk
-  // meets every reachable node once and never enters a cycle of t.
+  // Child lists as first child lk[2v] and next sibling lk[2c + 1] (0 ends a list; node 0 is
+  // never a child), side by side so that the walk down a random chain misses the cache once
+  // per node, not twice.
+  std::vector<int> lk(2 * size_t(n) + 2, 0), ord, sz(size_t(n) + 1, 0), stk{root};
+  for (int j = n; j >= 1; j--) lk[2 * j + 1] = lk[2 * t[j]], lk[2 * t[j]] = j;
   while (!stk.empty()) {
     int v = stk.back();
     stk.pop_back();
     ord.push_back(v);
-    for (int i = cs[v]; i < cs[v + 1]; i++) stk.push_back(ch[i]);
+    for (int c = lk[2 * v]; c; c = lk[2 * c + 1]) stk.push_back(c);
   }
-  sz.assign(size_t(n) + 1, 0);
   for (size_t i = ord.size(); i-- > 0;) {
-    int v = ord[i];
-    sz[v]++;
-    if (i) sz[t[v]] += sz[v];
+    sz[ord[i]]++;
+    if (i) sz[t[ord[i]]] += sz[ord[i]];
   }
+  // Top-down, each child's block starts after its parent and its lighter siblings' blocks.
+  // Every node is placed by its parent, not by a walk, so these passes overlap their misses.
+  at.assign(size_t(n) + 1, -1), at[root] = 0;
   for (int v : ord) {
-    auto b = ch.begin() + cs[v], e = ch.begin() + cs[v + 1];
-    if (b != e)
-      std::iter_swap(b, std::max_element(b, e, [](int x, int y) { return sz[x] < sz[y]; }));
+    int heavy = 0, k = at[v] + 1;
+    for (int c = lk[2 * v]; c; c = lk[2 * c + 1])
+      if (sz[c] > sz[heavy]) heavy = c;  // sz[0] is 0: node 0 is never reached as a child
+    for (int c = lk[2 * v]; c; c = lk[2 * c + 1])
+      if (c != heavy) at[c] = k, k += sz[c];
+    if (heavy) at[heavy] = k;
   }
-  return static_cast<int>(ord.size());
+  pp.assign(ord.size(), -1), zs.assign(ord.size(), 0);
+  for (int v : ord) zs[at[v]] = sz[v], pp[at[v]] = v == root ? -1 : at[t[v]];
+  return int(ord.size());
 }
 
 // Tables of M entries for the nodes of v's subtree, children before parents, the largest child
 // first. A node's table starts as its largest child's (in place) and the others are multiplied
 // into it; a table is held only while its node waits for a light child, so at most
 // log2(size) + 2 tables live at once: memory O(M log n), time O(M) per non-leaf node and per
-// light child. Leaf children are not tabulated: L of them multiply the product by m^L.
+// light child. Leaf children are not tabulated: L of them multiply the product by m^L, a table
+// that is only recomputed when L changes.
 std::vector<uint32_t> Df(int v, int M) {
-  std::vector<int> ord, stk{v}, bid(size_t(n) + 1, -1);
-  while (!stk.empty()) {  // preorder with the largest child visited last
-    int u = stk.back();
-    stk.pop_back();
-    ord.push_back(u);
-    for (int i = cs[u]; i < cs[u + 1]; i++) stk.push_back(ch[i]);
-  }
+  const int lo = at[v], hi = lo + zs[lo];
+  std::vector<int> bid(size_t(hi - lo), -1), L(size_t(hi - lo), 0), spare;
   std::vector<std::vector<uint32_t>> buf;
-  std::vector<int> spare;
+  std::vector<uint32_t> pw(M + 0u);  // m^pl, kept: many nodes have as many leaf children
+  int pl = -1;
   auto get = [&] {
-    if (spare.empty()) buf.emplace_back(size_t(M)), spare.push_back(int(buf.size()) - 1);
+    if (spare.empty()) buf.emplace_back(M + 0u), spare.push_back(int(buf.size()) - 1);
     int b = spare.back();
     spare.pop_back();
     return b;
   };
-  // Reverse preorder reaches a node after all its subtree, and the largest child's subtree first.
-  for (size_t i = ord.size(); i-- > 0;) {
-    int u = ord[i], L = 0;
-    if (u != v && cs[u] == cs[u + 1]) continue;
-    for (int k = cs[u]; k < cs[u + 1]; k++) L += cs[ch[k]] == cs[ch[k] + 1];
-    int b = bid[u];
+  // Descending indices reach a node after all its subtree, and its largest child's first.
+  for (int i = hi - 1; i >= lo; i--) {
+    if (zs[i] == 1 && i > lo) {
+      L[pp[i] - lo]++;
+      continue;
+    }
+    int b = bid[i - lo], l = L[i - lo];
+    if (l != pl && (l || b < 0)) Pow(pw.data(), M, pl = l);
     if (b < 0) {
       b = get();
-      Pow(buf[b].data(), M, L);
-    } else if (L) {
-      int s = get();
-      Pow(buf[s].data(), M, L);
-      Mul(buf[b].data(), buf[s].data(), M);
-      spare.push_back(s);
+      std::copy(pw.begin(), pw.end(), buf[b].begin());
+    } else if (l) {
+      Mul(buf[b].data(), pw.data(), M);
     }
     Prefix(buf[b].data(), M);
-    if (u == v) return std::move(buf[b]);
-    int& pb = bid[t[u]];
+    if (i == lo) return std::move(buf[b]);
+    int& pb = bid[pp[i] - lo];
     if (pb < 0) {
       pb = b;
     } else {
@@ -164,7 +206,7 @@ std::vector<uint32_t> Df(int v, int M) {
       spare.push_back(b);
     }
   }
-  return {};  // not reached: v itself comes first in ord
+  return {};  // not reached: i == lo returns
 }
 
 // If K <= s tabulate up to K. Otherwise h_root (degree s) is interpolated from its s + 1 first
@@ -173,6 +215,6 @@ std::vector<uint32_t> Df(int v, int M) {
 int Count() {
   int s = Tree();
   long long x = s < P ? K % P : K;
-  if (x <= s) return int(Df(root, int(x) + 1)[size_t(x)]);
+  if (x <= s) return int(Df(root, int(x) + 1)[x]);
   return int(Interp(Df(root, s + 1), x));
 }

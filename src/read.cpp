@@ -73,8 +73,8 @@ std::string Bad(std::string_view in, size_t pos, const std::string& what, long l
 // the n - 1 pairs it announces, so a huge n in a short file never allocates.
 std::string Parse(std::string_view in) {
   n = K = root = 0;
-  t.assign(1, 0);
-  sons.assign(1, 0);
+  t = std::vector<int>(1, 0);  // fresh, so a failed parse holds no memory of an earlier one
+  sons = std::vector<int>(1, 0);
   size_t pos = 0;
   while (pos < in.size() && Space(in[pos])) pos++;
   if (pos == in.size()) return "";  // no number at all: the empty problem
@@ -85,15 +85,22 @@ std::string Parse(std::string_view in) {
   // shorter rest of the text must fail inside the pair list, before any store is needed.
   bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
   if (fits) t.assign(size_t(n) + 1, 0), sons.assign(size_t(n) + 1, 0);
+  // Pairs are stored in batches: the stores to t and sons hit random places, and a tight
+  // loop of them keeps many cache misses in flight where one store per parsed pair would wait
+  // for each. Later pairs still overwrite earlier ones.
+  constexpr int batch = 1024;
+  int pc[2 * batch], k = 0;
   for (int i = 1; i < n; i++) {
-    int p = 0, c = 0;
-    bool okp = Num(in, pos, 0, n, p);
-    if (!okp || !Num(in, pos, 0, n, c))
+    bool okp = Num(in, pos, 0, n, pc[k]);
+    if (!okp || !Num(in, pos, 0, n, pc[k + 1]))
       return Bad(in, pos,
                  std::string(okp ? "the child" : "the parent") + " of pair " + std::to_string(i) +
                      " of " + std::to_string(n - 1),
                  0, n);
-    if (fits) t[c] = p, sons[p]++;
+    if ((k += 2) == 2 * batch || i == n - 1) {
+      for (int j = 0; fits && j < k; j += 2) t[pc[j + 1]] = pc[j], sons[pc[j]]++;
+      k = 0;
+    }
   }
   for (int v = 1; v <= n && !root; v++)
     if (t[v] == 0) root = v;

@@ -28,11 +28,11 @@ int Solve(const std::string& in) {
 // pairs, parent or child 0 and cycles, the degenerate lists the reader accepts.
 Pairs RandomPairs(std::mt19937& g, int n_, bool junk) {
   std::vector<int> perm(size_t(n_) + 1);
-  for (int i = 0; i <= n_; i++) perm[size_t(i)] = i;
+  for (int i = 0; i <= n_; i++) perm[i] = i;
   std::shuffle(perm.begin() + 1, perm.end(), g);
   Pairs ps;
   for (int v = 2; v <= n_; v++)
-    ps.push_back({perm[size_t(std::uniform_int_distribution<int>(1, v - 1)(g))], perm[size_t(v)]});
+    ps.push_back({perm[std::uniform_int_distribution<int>(1, v - 1)(g)], perm[v]});
   std::shuffle(ps.begin(), ps.end(), g);
   if (junk)
     for (auto& [p, c] : ps)
@@ -87,8 +87,7 @@ TEST(Count, TablesMatchPrefixTables) {
     std::vector<uint32_t> h = Df(root, KK + 1);
     std::vector<int> tab = Df_naive(root);
     for (int x = 0; x <= KK; x++)
-      ASSERT_EQ(tab[size_t(x)], (int(h[size_t(KK)]) - int(h[size_t(KK - x)]) + P) % P)
-          << in << "x=" << x;
+      ASSERT_EQ(tab[x], (int(h[KK]) - int(h[KK - x]) + P) % P) << in << "x=" << x;
   }
 }
 
@@ -137,7 +136,7 @@ TEST(Count, StressMidSizeAgainstRecursion) {
       for (auto& [p, c] : ps) p = g() % 4 ? ps[0].first : p;
     std::string in = Text(nn, KK, ps);
     ASSERT_EQ(Parse(in), "");
-    int want = Df_naive(root)[size_t(KK)];
+    int want = Df_naive(root)[KK];
     ASSERT_EQ(Count(), want) << in;
   }
 }
@@ -150,10 +149,10 @@ TEST(Count, InterpolationPastModulus) {
     int nn = 30100, KK = 30100 + 1 + int(g() % 400);
     Pairs ps = RandomPairs(g, nn, false);
     if (it == 1)
-      for (int v = 2; v <= nn; v++) ps[size_t(v - 2)] = {v % 2 ? v - 1 : std::max(1, v - 2), v};
+      for (int v = 2; v <= nn; v++) ps[v - 2] = {v % 2 ? v - 1 : std::max(1, v - 2), v};
     ASSERT_EQ(Parse(Text(nn, KK, ps)), "");
     int got = Count();
-    ASSERT_EQ(got, int(Df(root, KK + 1)[size_t(KK)])) << "case " << it;
+    ASSERT_EQ(got, int(Df(root, KK + 1)[KK])) << "case " << it;
   }
 }
 
