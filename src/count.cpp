@@ -59,6 +59,15 @@ Vec Top(Vec x, std::index_sequence<I...>) {
   return __builtin_shufflevector(x, x, (int(I) * 0 + W - 1)...);
 }
 
+// Inclusive prefix sums of the lanes of x, in log2 W shifted adds (a shift by W or more is
+// zero and compiles to nothing).
+Vec Scan(Vec x) {
+  x += Up<1>(x);
+  x += Up<2>(x);
+  x += Up<4>(x);
+  return x + Up<8>(x);
+}
+
 // a[m] = sum_{i<m} a[i] mod P (exclusive prefix sums), O(M). Each group of W entries is
 // scanned inside a register in log2 W shifted adds, so only one add per group is serial (the
 // carry). Within a block of B entries nothing is reduced but the stored sums: the carry stays
@@ -72,10 +81,7 @@ void Prefix(uint32_t* a, int M) {
     for (; m + W <= e; m += W) {
       Vec x, s;
       std::memcpy(&x, a + m, sizeof x);
-      s = x + Up<1>(x);
-      if (W > 2) s += Up<2>(s);
-      if (W > 4) s += Up<4>(s);
-      if (W > 8) s += Up<8>(s);
+      s = Scan(x);
       Vec y = (s - x + carry) % P;  // inclusive minus own entry: exclusive
       std::memcpy(a + m, &y, sizeof y);
       carry += Top(s, std::make_index_sequence<W>());
@@ -133,16 +139,18 @@ uint32_t Interp(const std::vector<uint32_t>& h, long long x) {
 // walk meets every reachable node once and never enters a cycle of t. O(n) time and memory, no
 // recursion, so any depth works; later passes run over indices, in cache order.
 int Tree() {
-  // Child lists as first child lk[2v] and next sibling lk[2c + 1] (0 ends a list; node 0 is
-  // never a child), side by side so that the walk down a random chain misses the cache once
+  // Child lists as first child and next sibling (0 ends a list; node 0 is never a child),
+  // side by side in lk so that the walk down a randomly numbered chain misses the cache once
   // per node, not twice.
   std::vector<int> lk(2 * size_t(n) + 2, 0), ord, sz(size_t(n) + 1, 0), stk{root};
-  for (int j = n; j >= 1; j--) lk[2 * j + 1] = lk[2 * t[j]], lk[2 * t[j]] = j;
+  auto first = [&](int v) -> int& { return lk[2 * size_t(v)]; };
+  auto next = [&](int c) -> int& { return lk[2 * size_t(c) + 1]; };
+  for (int j = n; j >= 1; j--) next(j) = first(t[j]), first(t[j]) = j;
   while (!stk.empty()) {
     int v = stk.back();
     stk.pop_back();
     ord.push_back(v);
-    for (int c = lk[2 * v]; c; c = lk[2 * c + 1]) stk.push_back(c);
+    for (int c = first(v); c; c = next(c)) stk.push_back(c);
   }
   for (size_t i = ord.size(); i-- > 0;) {
     sz[ord[i]]++;
@@ -153,9 +161,9 @@ int Tree() {
   at.assign(size_t(n) + 1, -1), at[root] = 0;
   for (int v : ord) {
     int heavy = 0, k = at[v] + 1;
-    for (int c = lk[2 * v]; c; c = lk[2 * c + 1])
+    for (int c = first(v); c; c = next(c))
       if (sz[c] > sz[heavy]) heavy = c;  // sz[0] is 0: node 0 is never reached as a child
-    for (int c = lk[2 * v]; c; c = lk[2 * c + 1])
+    for (int c = first(v); c; c = next(c))
       if (c != heavy) at[c] = k, k += sz[c];
     if (heavy) at[heavy] = k;
   }

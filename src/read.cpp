@@ -52,7 +52,10 @@ bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
     if (v <= (1LL << 32)) v = v * 10 + (in[pos] - '0');
   }
   if (i && in[b] == '-') v = -v;
-  if (ok && v >= lo && v <= hi) return x = static_cast<int>(v), true;
+  if (ok && v >= lo && v <= hi) {
+    x = static_cast<int>(v);
+    return true;
+  }
   pos = b;
   return false;
 }
@@ -92,11 +95,11 @@ std::string Parse(std::string_view in) {
   int pc[2 * batch], k = 0;
   for (int i = 1; i < n; i++) {
     bool okp = Num(in, pos, 0, n, pc[k]);
-    if (!okp || !Num(in, pos, 0, n, pc[k + 1]))
-      return Bad(in, pos,
-                 std::string(okp ? "the child" : "the parent") + " of pair " + std::to_string(i) +
-                     " of " + std::to_string(n - 1),
+    if (!okp || !Num(in, pos, 0, n, pc[k + 1])) {
+      std::string what = okp ? "the child" : "the parent";
+      return Bad(in, pos, what + " of pair " + std::to_string(i) + " of " + std::to_string(n - 1),
                  0, n);
+    }
     if ((k += 2) == 2 * batch || i == n - 1) {
       for (int j = 0; fits && j < k; j += 2) t[pc[j + 1]] = pc[j], sons[pc[j]]++;
       k = 0;
