@@ -40,19 +40,16 @@ std::string Show(std::string_view tok) {
 }
 
 // Reads the next whitespace-separated token at pos as an integer in [lo, hi] into x, in
-// O(token length). On failure pos is left at the token's start, for Bad. The value is
-// accumulated in 64 bits and stops growing past 2^32, so no digit string overflows it.
+// O(token length). On failure pos is left at the token's start, for Bad. Only digits are
+// accumulated, in 64 bits, and the value stops growing past 2^32, so nothing overflows it.
 bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
   while (pos < in.size() && Space(in[pos])) pos++;
-  size_t b = pos, i = pos < in.size() && (in[pos] == '-' || in[pos] == '+');
+  size_t b = pos, d = pos + (pos < in.size() && (in[pos] == '-' || in[pos] == '+'));
   long long v = 0;
-  bool ok = b + i < in.size() && !Space(in[b + i]);
-  for (pos = b + i; pos < in.size() && !Space(in[pos]); pos++) {
-    ok = ok && in[pos] >= '0' && in[pos] <= '9';
+  for (pos = d; pos < in.size() && in[pos] >= '0' && in[pos] <= '9'; pos++)
     if (v <= (1LL << 32)) v = v * 10 + (in[pos] - '0');
-  }
-  if (i && in[b] == '-') v = -v;
-  if (ok && v >= lo && v <= hi) {
+  if (d > b && in[b] == '-') v = -v;
+  if (pos > d && (pos == in.size() || Space(in[pos])) && v >= lo && v <= hi) {
     x = static_cast<int>(v);
     return true;
   }

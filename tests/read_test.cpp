@@ -69,6 +69,15 @@ TEST(Read, MalformedNumbers) {
             "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"3.0\"");
   EXPECT_EQ(Parse(std::string("1 7\0", 4)),
             "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"7\\x00\"");
+  // Found by fuzzing: bytes that are not digits once fed the accumulator and overflowed it.
+  std::string ff;
+  for (int i = 0; i < 23; i++) ff += "\\xff";
+  EXPECT_EQ(
+      Parse("1 0" + std::string(30, '\xff')),
+      "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"0" + ff + "\"...");
+  EXPECT_EQ(Parse("3 4 1 2 99999999999999999999\xff 3"),
+            "dravok.in:1:9: expected the parent of pair 2 of 2, a whole number from 0 to 3, found "
+            "\"99999999999999999999\\xff\"");
   EXPECT_EQ(
       Parse("1 \"\xff\""),
       "dravok.in:1:3: expected K, a whole number from 0 to 2147483647, found \"\\\"\\xff\\\"\"");
