@@ -176,16 +176,17 @@ int Tree() {
 // first. A node's table starts as its largest child's (in place) and the others are multiplied
 // into it; a table is held only while its node waits for a light child, so at most
 // log2(size) + 2 tables live at once: memory O(M log n), time O(M) per non-leaf node and per
-// light child. Leaf children are not tabulated: L of them multiply the product by m^L, a table
-// that is only recomputed when L changes.
+// light child. Leaf children are not tabulated: L of them multiply the product by m^L.
 std::vector<uint32_t> Df(int v, int M) {
   const int lo = at[v], hi = lo + zs[lo];
   std::vector<int> bid(size_t(hi - lo), -1), L(size_t(hi - lo), 0), spare;
   std::vector<std::vector<uint32_t>> buf;
-  std::vector<uint32_t> pw(M + 0u);  // m^pl, kept: many nodes have as many leaf children
-  int pl = -1;
+  // Kept from node to node, since many nodes have as many leaf children: pw is m^pl, and lt is
+  // the table of a node whose ll children are all leaves, the prefix sums of m^ll.
+  std::vector<uint32_t> pw(M), lt(M);
+  int pl = -1, ll = -1;
   auto get = [&] {
-    if (spare.empty()) buf.emplace_back(M + 0u), spare.push_back(int(buf.size()) - 1);
+    if (spare.empty()) buf.emplace_back(M), spare.push_back(int(buf.size()) - 1);
     int b = spare.back();
     spare.pop_back();
     return b;
@@ -197,14 +198,15 @@ std::vector<uint32_t> Df(int v, int M) {
       continue;
     }
     int b = bid[i - lo], l = L[i - lo];
-    if (l != pl && (l || b < 0)) Pow(pw.data(), M, pl = l);
     if (b < 0) {
+      if (l != ll) Pow(lt.data(), M, ll = l), Prefix(lt.data(), M);
       b = get();
-      std::copy(pw.begin(), pw.end(), buf[b].begin());
-    } else if (l) {
-      Mul(buf[b].data(), pw.data(), M);
+      std::copy(lt.begin(), lt.end(), buf[b].begin());
+    } else {
+      if (l && l != pl) Pow(pw.data(), M, pl = l);
+      if (l) Mul(buf[b].data(), pw.data(), M);
+      Prefix(buf[b].data(), M);
     }
-    Prefix(buf[b].data(), M);
     if (i == lo) return std::move(buf[b]);
     int& pb = bid[pp[i] - lo];
     if (pb < 0) {
@@ -214,7 +216,7 @@ std::vector<uint32_t> Df(int v, int M) {
       spare.push_back(b);
     }
   }
-  return {};  // not reached: i == lo returns
+  return {};  // not reached: v, at index lo, returns
 }
 
 // If K <= s tabulate up to K. Otherwise h_root (degree s) is interpolated from its s + 1 first
