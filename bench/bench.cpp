@@ -80,8 +80,9 @@ int main(int argc, char** argv) {
   char tmpl[] = "/tmp/dravok_bench_XXXXXX";
   std::string dir = mkdtemp(tmpl);
   std::printf(
-      "| shape | n | K | cells | seconds | ns/cell | peak MB | straightforward s | speed-up |\n");
-  std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+      "| shape | n | K | answer | cells | seconds | ns/cell | peak MB | straightforward s | "
+      "speed-up |\n");
+  std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
   for (auto [shape, n, K, vs] : cases) {
     std::ofstream(dir + "/dravok.in") << Tree(shape, n, K);
     // The cells the program tabulates: s nodes times the values m it needs (see Count).
@@ -89,8 +90,10 @@ int main(int argc, char** argv) {
     double mb = 0, mb2 = 0, best = 1e30;
     std::string ans, ans2;
     for (int rep = 0; rep < 3; rep++) best = std::min(best, Time(bin, dir, mb, ans));
-    std::printf("| %s | %d | %lld | %.3g | %.3f | %.3f | %.1f |", shape, n, K, double(cells), best,
-                best * 1e9 / double(cells), mb);
+    char ns[32] = "-";  // per cell only where there are enough cells to say
+    if (cells >= 1000000) std::snprintf(ns, sizeof ns, "%.3f", best * 1e9 / double(cells));
+    std::printf("| %s | %d | %lld | %s | %.3g | %.3f | %s | %.1f |", shape, n, K, ans.c_str(),
+                double(cells), best, ns, mb);
     if (vs && !naive.empty()) {
       double sec = Time(naive, dir, mb2, ans2);
       std::printf(" %.3f | %.0fx%s |\n", sec, sec / best, ans == ans2 ? "" : " (answers differ!)");

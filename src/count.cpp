@@ -11,9 +11,9 @@
 
 namespace {
 
-// The tree reachable from root in preorder indices (see Tree): index i holds node number at^-1,
-// its parent's index pp[i] (-1 for the root) and its subtree size zs[i]; at[v] is the index of
-// node v, -1 if unreachable.
+// The tree reachable from root, renumbered by Tree: at[v] is node v's index (-1 if v is not
+// reachable); the node at index i has its parent at index pp[i] (-1 for the root) and zs[i]
+// nodes in its subtree.
 std::vector<int> at, pp, zs;
 
 // a[m] = a[m] * b[m] mod P. Residues below P keep each product under P^2 < 2^31.
@@ -59,8 +59,8 @@ Vec Top(Vec x, std::index_sequence<I...>) {
   return __builtin_shufflevector(x, x, (int(I) * 0 + W - 1)...);
 }
 
-// Inclusive prefix sums of the lanes of x, in log2 W shifted adds (a shift by W or more is
-// zero and compiles to nothing).
+// Inclusive prefix sums of the lanes of x (a shift by W or more is zero and compiles to
+// nothing).
 Vec Scan(Vec x) {
   x += Up<1>(x);
   x += Up<2>(x);
@@ -174,9 +174,10 @@ int Tree() {
 
 // Tables of M entries for the nodes of v's subtree, children before parents, the largest child
 // first. A node's table starts as its largest child's (in place) and the others are multiplied
-// into it; a table is held only while its node waits for a light child, so at most
-// log2(size) + 2 tables live at once: memory O(M log n), time O(M) per non-leaf node and per
-// light child. Leaf children are not tabulated: L of them multiply the product by m^L.
+// into it; a table is held only while its node waits for a light child, which holds at most
+// half its subtree, so at most log2(size) + 4 tables of M entries live at once (with the two
+// kept below): memory O(M log n), time O(M) per non-leaf node and per light child. Leaf
+// children are not tabulated: L of them multiply the product by m^L.
 std::vector<uint32_t> Df(int v, int M) {
   const int lo = at[v], hi = lo + zs[lo];
   std::vector<int> bid(size_t(hi - lo), -1), L(size_t(hi - lo), 0), spare;
@@ -219,9 +220,10 @@ std::vector<uint32_t> Df(int v, int M) {
   return {};  // not reached: v, at index lo, returns
 }
 
-// If K <= s tabulate up to K. Otherwise h_root (degree s) is interpolated from its s + 1 first
-// values; and when s < P, C(K, j) = C(K mod P, j) mod P for every j <= s (Lucas), so K may be
-// reduced first. Time O(n + s * min(K', s)), where K' is K so reduced.
+// h_root(K) mod P for the s nodes reachable from root. When s < P, K is first reduced mod P:
+// h_root = sum_{j<=s} c_j C(m, j) and C(K, j) = C(K mod P, j) mod P for j < P (Lucas). If the
+// reduced K' is at most s, h_root is tabulated up to K'; otherwise up to s and interpolated.
+// Time O(n + s * min(K', s)).
 int Count() {
   int s = Tree();
   long long x = s < P ? K % P : K;
