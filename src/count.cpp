@@ -177,17 +177,19 @@ int Tree() {
 // into it; a table is held only while its node waits for a light child, which holds at most
 // half its subtree, so at most log2(size) + 4 tables of M entries live at once (with the two
 // kept below): memory O(M log n), time O(M) per non-leaf node and per light child. Leaf
-// children are not tabulated: L of them multiply the product by m^L.
+// children are not tabulated: L of them multiply the product by m^L. Each table also knows how
+// many of its first entries are 0 (h_u(m) = 0 while m values cannot cover a path down from u),
+// and no loop runs over those: on deep trees that is most of the work.
 std::vector<uint32_t> Df(int v, int M) {
   const int lo = at[v], hi = lo + zs[lo];
-  std::vector<int> bid(size_t(hi - lo), -1), L(size_t(hi - lo), 0), spare;
-  std::vector<std::vector<uint32_t>> buf;
+  std::vector<int> bid(size_t(hi - lo), -1), L(size_t(hi - lo), 0), spare, zl;
+  std::vector<std::vector<uint32_t>> buf;  // zl[b]: entries [0, zl[b]) of buf[b] are 0
   // Kept from node to node, since many nodes have as many leaf children: pw is m^pl, and lt is
   // the table of a node whose ll children are all leaves, the prefix sums of m^ll.
   std::vector<uint32_t> pw(M), lt(M);
-  int pl = -1, ll = -1;
+  int pl = -1, ll = -1, lz = 0;
   auto get = [&] {
-    if (spare.empty()) buf.emplace_back(M), spare.push_back(int(buf.size()) - 1);
+    if (spare.empty()) buf.emplace_back(M), zl.push_back(0), spare.push_back(int(buf.size()) - 1);
     int b = spare.back();
     spare.pop_back();
     return b;
@@ -200,20 +202,27 @@ std::vector<uint32_t> Df(int v, int M) {
     }
     int b = bid[i - lo], l = L[i - lo];
     if (b < 0) {
-      if (l != ll) Pow(lt.data(), M, ll = l), Prefix(lt.data(), M);
+      if (l != ll) {
+        Pow(lt.data(), M, ll = l), Prefix(lt.data(), M);
+        for (lz = 0; lz < M && !lt[lz];) lz++;
+      }
       b = get();
-      std::copy(lt.begin(), lt.end(), buf[b].begin());
+      std::copy(lt.begin(), lt.end(), buf[b].begin()), zl[b] = lz;
     } else {
+      int z = zl[b];  // >= 1: every table starts with h(0) = 0
       if (l && l != pl) Pow(pw.data(), M, pl = l);
-      if (l) Mul(buf[b].data(), pw.data(), M);
-      Prefix(buf[b].data(), M);
+      if (l) Mul(buf[b].data() + z, pw.data() + z, M - z);
+      // Products vanish below z, so their prefix sums do up to z.
+      Prefix(buf[b].data() + z, M - z), zl[b] = std::min(z + 1, M);
     }
     if (i == lo) return std::move(buf[b]);
     int& pb = bid[pp[i] - lo];
     if (pb < 0) {
       pb = b;
     } else {
-      Mul(buf[pb].data(), buf[b].data(), M);
+      int z = std::max(zl[pb], zl[b]);
+      std::fill(buf[pb].begin() + zl[pb], buf[pb].begin() + z, 0), zl[pb] = z;
+      Mul(buf[pb].data() + z, buf[b].data() + z, M - z);
       spare.push_back(b);
     }
   }
