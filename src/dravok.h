@@ -25,8 +25,8 @@ std::string Parse(std::string_view in);
 // (n = K = 0, answer 0); `note` then says so, for standard error.
 std::string Read(std::string& note);
 
-// Builds the child lists from t and the subtree sizes of the nodes reachable from root, which
-// Df needs. Returns how many nodes are reachable from root (root included).
+// Renumbers the nodes reachable from root (through t, from parent to child) in the order Df
+// works in. Returns how many there are, root included.
 int Tree();
 
 // h_v(m) mod P for m = 0..M-1, where h_v(m) counts the labelings of v's subtree with labels
