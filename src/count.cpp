@@ -125,8 +125,9 @@ uint32_t Interp(const std::vector<uint32_t>& h, long long x) {
   uint32_t r = 0;
   for (long long i = 0; i <= d; i++) {
     uint32_t term = h[i] * Binom(x, i) % P * Binom(x - i - 1, d - i) % P;
-    if ((d - i) & 1) term = (P - term) % P;
-    r = (r + term) % P;
+    if ((d - i) & 1 && term) term = P - term;
+    r += term;
+    if (r >= P) r -= P;
   }
   return r;
 }

@@ -10,6 +10,7 @@ std::vector<int> t, sons;
 
 namespace {
 
+// The whitespace between numbers: space, \t, \n, \v, \f and \r.
 bool Space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // "dravok.in:LINE:COL: " for byte offset pos; lines count line feeds, columns count bytes.
