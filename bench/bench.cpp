@@ -70,12 +70,13 @@ int main(int argc, char** argv) {
   std::string bin = abs(argv[1]), naive = argc > 2 ? abs(argv[2]) : "";
   // shape, n, K, and whether to run the straightforward program too
   const std::tuple<const char*, int, long long, bool> cases[] = {
-      {"random", 100000, 100, true},         {"caterpillar", 50000, 50, true},
-      {"binary", 10000, 10000, true},        {"star", 200000, 1000, true},
-      {"binary", 30000, 30000, false},       {"random", 30000, 2147483647, false},
-      {"random", 1000000, 50, false},        {"chain", 40000, 987654321, false},
-      {"chain", 1000000, 50, false},         {"star", 1000000, 10000, false},
-      {"caterpillar", 1000000, 1000, false}, {"chain", 1, 2147483647, false},
+      {"random", 100000, 100, true},      {"caterpillar", 50000, 50, true},
+      {"binary", 10000, 10000, true},     {"star", 200000, 1000, true},
+      {"binary", 30000, 30000, false},    {"random", 30000, 2147483647, false},
+      {"random", 1000000, 50, false},     {"random", 1000000, 1000000000, false},
+      {"chain", 40000, 987654321, false}, {"chain", 1000000, 50, false},
+      {"star", 1000000, 10000, false},    {"caterpillar", 1000000, 1000, false},
+      {"chain", 1, 2147483647, false},
   };
   char tmpl[] = "/tmp/dravok_bench_XXXXXX";
   std::string dir = mkdtemp(tmpl);

@@ -132,6 +132,27 @@ uint32_t Interp(const std::vector<uint32_t>& h, long long x) {
   return r;
 }
 
+// Lengthens the table a, a multiple of P long (P (D + 1) entries), to `to` entries. For m =
+// r + P y with 0 <= r < P, Lucas's theorem gives C(m, j) = C(r, j mod P) C(y, j div P) mod P, so
+// on each residue class r the table of a subtree of z < P^2 nodes is a polynomial in y of degree
+// at most D = z div P, and its (D + 1)-th difference with step P vanishes:
+// a[m] = sum_{k=1..D+1} (-1)^(k+1) C(D + 1, k) a[m - kP]. O((to - size) (D + 1)).
+void Extend(std::vector<uint32_t>& a, int to) {
+  int from = int(a.size()), D = from / P - 1;
+  a.resize(to);
+  if (D == 0) {  // periodic
+    for (int m = from; m < to; m++) a[m] = a[m - P];
+    return;
+  }
+  std::vector<uint64_t> w(size_t(D) + 2);
+  for (int k = 1; k <= D + 1; k++) w[k] = k % 2 ? Binom(D + 1, k) : (P - Binom(D + 1, k)) % P;
+  for (int m = from; m < to; m++) {
+    uint64_t x = 0;  // below (D + 1) P^2 < 2^64
+    for (int k = 1; k <= D + 1; k++) x += w[k] * a[m - k * P];
+    a[m] = uint32_t(x % P);
+  }
+}
+
 }  // namespace
 
 // Renumbers the nodes reachable from root in a preorder that visits each node's largest child
@@ -173,27 +194,32 @@ int Tree() {
   return int(ord.size());
 }
 
-// Tables of M entries for the nodes of v's subtree, children before parents, the largest child
-// first. A node's table starts as its largest child's (in place) and the others are multiplied
-// into it; a table is held only while its node waits for a light child, which holds at most
-// half its subtree, so at most log2(size) + 4 tables of M entries live at once (with the two
-// kept below): memory O(M log n), time O(M) per non-leaf node and per light child. Leaf
-// children are not tabulated: L of them multiply the product by m^L. Each table also knows how
-// many of its first entries are 0 (h_u(m) = 0 while m values cannot cover a path down from u),
-// and no loop runs over those: on deep trees that is most of the work.
+// Tables for the nodes of v's subtree, children before parents, the largest child first. A
+// node's table starts as its largest child's (in place) and the others are multiplied into it;
+// a table is held only while its node waits for a light child, which holds at most half its
+// subtree, so at most log2(size) + 4 tables live at once (with the two kept below): memory
+// O(M log n). Leaf children are not tabulated: L of them multiply the product by m^L.
+// Two facts shorten the tables. h_u(m) = 0 while m values cannot cover a path down from u, and
+// no loop runs over the zeros a table starts with. And a subtree of z nodes needs no more than
+// P (z / P + 1) entries (see Extend), so when the tree has P nodes or more, the many small
+// subtrees cost P each, not M: time O(sum over tabulated nodes of min(M, size + P)).
 std::vector<uint32_t> Df(int v, int M) {
   const int lo = at[v], hi = lo + zs[lo];
   std::vector<int> bid(size_t(hi - lo), -1), L(size_t(hi - lo), 0), spare, zl;
   std::vector<std::vector<uint32_t>> buf;  // zl[b]: entries [0, zl[b]) of buf[b] are 0
   // Kept from node to node, since many nodes have as many leaf children: pw is m^pl, and lt is
   // the table of a node whose ll children are all leaves, the prefix sums of m^ll.
-  std::vector<uint32_t> pw(M), lt(M);
+  std::vector<uint32_t> pw, lt;
   int pl = -1, ll = -1, lz = 0;
   auto get = [&] {
-    if (spare.empty()) buf.emplace_back(M), zl.push_back(0), spare.push_back(int(buf.size()) - 1);
+    if (spare.empty()) buf.emplace_back(), zl.push_back(0), spare.push_back(int(buf.size()) - 1);
     int b = spare.back();
     spare.pop_back();
     return b;
+  };
+  auto need = [&](int i) {  // the entries that fix the table of index i, up to M
+    long long z = zs[i];
+    return z >= 1LL * P * P ? M : int(std::min<long long>(M, P * (z / P + 1)));
   };
   // Descending indices reach a node after all its subtree, and its largest child's first.
   for (int i = hi - 1; i >= lo; i--) {
@@ -201,29 +227,33 @@ std::vector<uint32_t> Df(int v, int M) {
       L[pp[i] - lo]++;
       continue;
     }
-    int b = bid[i - lo], l = L[i - lo];
-    if (b < 0) {
+    int b = bid[i - lo], l = L[i - lo], len = need(i);
+    if (b < 0) {  // only leaf children (or none): len depends on l alone
       if (l != ll) {
-        Pow(lt.data(), M, ll = l), Prefix(lt.data(), M);
-        for (lz = 0; lz < M && !lt[lz];) lz++;
+        lt.resize(len), Pow(lt.data(), len, ll = l), Prefix(lt.data(), len);
+        for (lz = 0; lz < len && !lt[lz];) lz++;
       }
       b = get();
-      std::copy(lt.begin(), lt.end(), buf[b].begin()), zl[b] = lz;
-    } else {
+      buf[b] = lt, zl[b] = lz;
+    } else {          // the largest child's table, already extended to len
       int z = zl[b];  // >= 1: every table starts with h(0) = 0
-      if (l && l != pl) Pow(pw.data(), M, pl = l);
-      if (l) Mul(buf[b].data() + z, pw.data() + z, M - z);
+      if (l && (l != pl || int(pw.size()) < len)) pw.resize(len), Pow(pw.data(), len, pl = l);
+      if (l) Mul(buf[b].data() + z, pw.data() + z, len - z);
       // Products vanish below z, so their prefix sums do up to z.
-      Prefix(buf[b].data() + z, M - z), zl[b] = std::min(z + 1, M);
+      Prefix(buf[b].data() + z, len - z), zl[b] = std::min(z + 1, len);
     }
-    if (i == lo) return std::move(buf[b]);
-    int& pb = bid[pp[i] - lo];
+    if (i == lo) {
+      if (int(buf[b].size()) < M) Extend(buf[b], M);
+      return std::move(buf[b]);
+    }
+    int plen = need(pp[i]), &pb = bid[pp[i] - lo];
+    if (int(buf[b].size()) < plen) Extend(buf[b], plen);
     if (pb < 0) {
       pb = b;
     } else {
       int z = std::max(zl[pb], zl[b]);
       std::fill(buf[pb].begin() + zl[pb], buf[pb].begin() + z, 0), zl[pb] = z;
-      Mul(buf[pb].data() + z, buf[b].data() + z, M - z);
+      Mul(buf[pb].data() + z, buf[b].data() + z, plen - z);
       spare.push_back(b);
     }
   }
@@ -233,7 +263,7 @@ std::vector<uint32_t> Df(int v, int M) {
 // h_root(K) mod P for the s nodes reachable from root. When s < P, K is first reduced mod P:
 // h_root = sum_{j<=s} c_j C(m, j) and C(K, j) = C(K mod P, j) mod P for j < P (Lucas). If the
 // reduced K' is at most s, h_root is tabulated up to K'; otherwise up to s and interpolated.
-// Time O(n + s * min(K', s)).
+// Time O(n + s * min(K', s)) at worst, O(n + s * min(K', P)) for trees of small subtrees.
 int Count() {
   int s = Tree();
   long long x = s < P ? K % P : K;

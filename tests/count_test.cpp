@@ -157,6 +157,30 @@ TEST(Count, InterpolationPastModulus) {
   }
 }
 
+// Tables cut to P (z / P + 1) entries for subtrees of z nodes and lengthened on demand, against
+// full tables. Random trees past P nodes, K below and above s, lengthen periodic tables; a root
+// over two copies of a tree T of more than P nodes lengthens T's table as a polynomial of
+// degree 1 on each residue class, checked against h(K) = sum_{i<K} h_T(i)^2.
+TEST(Count, ShortTablesPastModulus) {
+  std::mt19937 g(31);
+  for (auto [nn, KK] : {std::pair{31000, 30990}, {35000, 35100}}) {
+    ASSERT_EQ(Parse(Text(nn, KK, RandomPairs(g, nn, false))), "");
+    ASSERT_EQ(Count(), int(h_naive(KK + 1)[KK])) << "n=" << nn << " K=" << KK;
+  }
+  const int z = 30100, KK = 60150;
+  Pairs one = RandomPairs(g, z, false), two;
+  ASSERT_EQ(Parse(Text(z, KK, one)), "");
+  std::vector<uint32_t> hT = h_naive(KK);
+  long long want = 0;
+  for (uint32_t x : hT) want = (want + x * x) % P;
+  for (int k = 0; k < 2; k++) {  // node u of copy k is u + 1 + k z, under the new root 1
+    two.push_back({1, root + 1 + k * z});
+    for (auto [p, c] : one) two.push_back({p + 1 + k * z, c + 1 + k * z});
+  }
+  ASSERT_EQ(Parse(Text(2 * z + 1, KK, two)), "");
+  EXPECT_EQ(Count(), want);
+}
+
 TEST(Count, ChainsAndStarsClosedForms) {
   auto chain = [](int nn) {
     Pairs ps;
@@ -178,10 +202,11 @@ TEST(Count, ChainsAndStarsClosedForms) {
     }
     return ((KK / P) % P * per + part) % P;
   };
-  for (long long KK : {30099LL, 30100LL, 1000000007LL, 2147483647LL}) {
-    EXPECT_EQ(Solve(Text(30100, KK, chain(30100))), binom_naive(KK, 30100)) << KK;
-    EXPECT_EQ(Solve(Text(30100, KK, star(30100))), star_naive(30100, KK)) << KK;
-  }
+  for (int nn : {30100, 70000})
+    for (long long KK : {nn - 1LL, nn + 0LL, 1000000007LL, 2147483647LL}) {
+      EXPECT_EQ(Solve(Text(nn, KK, chain(nn))), binom_naive(KK, nn)) << nn << " " << KK;
+      EXPECT_EQ(Solve(Text(nn, KK, star(nn))), star_naive(nn, KK)) << nn << " " << KK;
+    }
   for (long long KK : {5LL, 30010LL, 30011LL, 123456789LL}) {
     EXPECT_EQ(Solve(Text(200, KK, chain(200))), binom_naive(KK, 200)) << KK;
     EXPECT_EQ(Solve(Text(1000, KK, star(1000))), star_naive(1000, KK)) << KK;

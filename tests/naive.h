@@ -50,3 +50,35 @@ inline std::vector<int> Df_naive(int v) {
   for (int r = 1; r <= K; r++) res[r] = (res[r - 1] + prod[r]) % P;
   return res;
 }
+
+// h_root(m) mod P for m < M by h_v(m) = sum_{i<m} prod_c h_c(i) over the globals: every node
+// tabulated in full, children before parents, each table dropped once its parent has used it.
+// O(n M) time; memory O(M) per table alive, a few along the current path.
+inline std::vector<uint32_t> h_naive(int M) {
+  std::vector<std::vector<int>> kids(size_t(n) + 1);
+  for (int j = 1; j <= n; j++) kids[t[j]].push_back(j);
+  std::vector<int> ord, stk{root};
+  while (!stk.empty()) {
+    int v = stk.back();
+    stk.pop_back();
+    ord.push_back(v);
+    for (int c : kids[v]) stk.push_back(c);
+  }
+  std::vector<std::vector<uint32_t>> h(size_t(n) + 1), used;  // used: dropped, for reuse
+  std::vector<uint32_t> prod;
+  for (size_t i = ord.size(); i-- > 0;) {
+    int v = ord[i];
+    prod.assign(size_t(M), 1);
+    for (int c : kids[v]) {
+      for (int m = 0; m < M; m++) prod[m] = prod[m] * h[c][m] % P;
+      used.push_back(std::move(h[c]));
+    }
+    if (!used.empty()) h[v] = std::move(used.back()), used.pop_back();
+    h[v].assign(size_t(M), 0);
+    for (int m = 1; m < M; m++) {
+      h[v][m] = h[v][m - 1] + prod[m - 1];
+      if (h[v][m] >= P) h[v][m] -= P;
+    }
+  }
+  return h[root];
+}
