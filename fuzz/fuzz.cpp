@@ -1,8 +1,8 @@
 // libFuzzer target over the in-memory pipeline: parse a buffer, count, format the answer.
 // Traps when an error is not one line naming dravok.in, when an answer is out of range, and
 // when a tiny tree's count differs from exhaustive enumeration or the table recursion.
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
