@@ -24,17 +24,21 @@ std::string Slurp(const std::string& path) {
   return s.str();
 }
 
-// A fresh directory; `prepare` may lay files in it before dravok runs there.
-Outcome Dravok(const std::string* in, const std::string& prepare = "") {
+// A fresh directory; `prepare` may lay files in it before dravok runs there with `args`.
+// Standard output and error are kept beside the directory, so that it holds only what dravok
+// and `prepare` left; `after` may look at it once dravok has run.
+Outcome Dravok(const std::string* in, const std::string& prepare = "", const std::string& args = "",
+               std::string* out = nullptr, const std::string& after = "true") {
   char tmpl[] = "/tmp/dravok_e2e_XXXXXX";
   std::string dir = mkdtemp(tmpl);
   if (in) std::ofstream(dir + "/dravok.in", std::ios::binary) << *in;
   std::string cmd = "cd '" + dir + "' && " + prepare + (prepare.empty() ? "" : " && ") +
-                    "'" DRAVOK_BIN "' 2> err.txt";
+                    "'" DRAVOK_BIN "' " + args + " > ../" + dir.substr(5) + ".std 2> ../" +
+                    dir.substr(5) + ".err; s=$? && " + after + " && exit $s";
   int st = std::system(cmd.c_str());
-  Outcome r{WIFEXITED(st) ? WEXITSTATUS(st) : -1, Slurp(dir + "/dravok.out"),
-            Slurp(dir + "/err.txt")};
-  std::system(("chmod -R u+rwx '" + dir + "'; rm -rf '" + dir + "'").c_str());
+  Outcome r{WIFEXITED(st) ? WEXITSTATUS(st) : -1, Slurp(dir + "/dravok.out"), Slurp(dir + ".err")};
+  if (out) *out = Slurp(dir + ".std");
+  std::system(("chmod -R u+rwx '" + dir + "'; rm -rf '" + dir + "'*").c_str());
   return r;
 }
 
@@ -133,6 +137,37 @@ TEST(EndToEnd, MillionNodeChain) {
   in = "1000000 5\n";
   for (int v = 2; v <= 1000000; v++) in += std::to_string(v) + " " + std::to_string(v - 1) + "\n";
   ExpectAnswer(in, "0\n");
+}
+
+// Arguments: help and version on standard output, exit 0; anything else exit 2. None of them
+// reads, creates, empties or writes a file: the directory stays byte-for-byte as it was.
+TEST(EndToEnd, CommandLine) {
+  // The directory's listing (names, sizes, times) is kept beside it and compared afterwards.
+  const std::string in = "3 3 1 2 1 3\n", side = "../$(basename \"$PWD\")",
+                    list = "ls -lA --time-style=full-iso | md5sum",
+                    unchanged = "printf 'stale\\n' > dravok.out && " + list + " > " + side + ".ls",
+                    same = list + " | cmp -s - " + side + ".ls";
+  const std::string bad = "; see 'dravok --help'\n";
+  for (std::string args :
+       {"--help", "-h", "--version", "--verbose", "x", "--help --version", "''"}) {
+    std::string out;
+    Outcome r = Dravok(&in, unchanged, args, &out, same);
+    int want = args == "--help" || args == "-h" || args == "--version" ? 0 : 2;
+    EXPECT_EQ(std::get<0>(r), want) << args;
+    EXPECT_EQ(std::get<1>(r), "stale\n") << args;
+    if (want == 0) {
+      EXPECT_EQ(std::get<2>(r), "") << args;
+      EXPECT_EQ(out.rfind(args == "--version" ? "dravok 1." : "Usage: dravok", 0), 0u) << out;
+    } else {
+      EXPECT_EQ(out, "") << args;
+      std::string name = args == "''" ? "" : args.substr(args.rfind(' ') + 1);
+      EXPECT_EQ(std::get<2>(r), "dravok: unexpected argument \"" + name + "\"" + bad) << args;
+    }
+  }
+  EXPECT_EQ(Dravok(nullptr, "", "--help"), Outcome(0, std::string("<none>"), ""));
+  EXPECT_EQ(Dravok(nullptr, "ln -s /dev/full " + side + ".std", "--help"),
+            Outcome(1, std::string("<none>"),
+                    "dravok: cannot write standard output: No space left on device\n"));
 }
 
 }  // namespace
