@@ -1,0 +1,211 @@
+// Polynomials mod P as tables of values (see poly.h). The count's tables are polynomials in m:
+// a subtree of z < P nodes gives one of degree z, fixed by z + 1 values and, mod P, periodic
+// with period P; a larger subtree gives, on each residue class of m mod P, one of degree z div P
+// in m div P.
+#include "poly.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "dravok.h"
+
+namespace {
+
+std::vector<uint32_t> f, fi;  // f[i] = i! and fi[i] = 1 / i! mod P, for i < P
+
+void Facts() {
+  if (!f.empty()) return;
+  f.assign(P, 1), fi.assign(P, 1);
+  for (int i = 1; i < P; i++) f[i] = f[i - 1] * uint32_t(i) % P;
+  uint32_t x = f[P - 1], y = 1;  // fi[P - 1] = f[P - 1]^(P - 2) by Fermat
+  for (int e = P - 2; e; e >>= 1, x = x * x % P)
+    if (e & 1) y = y * x % P;
+  fi[P - 1] = y;
+  for (int i = P - 1; i > 0; i--) fi[i - 1] = fi[i] * uint32_t(i) % P;
+}
+
+// A residue as the nearest integer to 0: |result| <= (P - 1) / 2.
+int Bal(uint32_t x) { return x > P / 2 ? int(x) - P : int(x); }
+
+// Complex transforms of length L = 2^k <= N on split real and imaginary parts. The twiddles of
+// the stage that pairs entries h apart are c[h + j] + i s[h + j] = exp(-i pi j / h), j < h, each
+// from the library's cos and sin (within an ulp), never by recurrence.
+constexpr int N = 1 << 15;
+std::vector<double> c, s;
+
+void Twiddles() {
+  if (!c.empty()) return;
+  c.assign(N, 0), s.assign(N, 0);
+  const double pi = std::acos(-1.0);
+  for (int h = 1; h < N; h *= 2)
+    for (int j = 0; j < h; j++) c[h + j] = std::cos(pi * j / h), s[h + j] = -std::sin(pi * j / h);
+}
+
+// The forward transform, decimation in frequency: natural order in, bit-reversed order out.
+// O(L log L).
+void Fft(double* __restrict re, double* __restrict im, int L) {
+  for (int h = L / 2; h >= 1; h /= 2)
+    for (int b = 0; b < L; b += 2 * h) {
+      double *xr = re + b, *xi = im + b, *yr = xr + h, *yi = xi + h;
+      const double *wr = c.data() + h, *wi = s.data() + h;
+      for (int j = 0; j < h; j++) {
+        double dr = xr[j] - yr[j], di = xi[j] - yi[j];
+        xr[j] += yr[j], xi[j] += yi[j];
+        yr[j] = dr * wr[j] - di * wi[j], yi[j] = dr * wi[j] + di * wr[j];
+      }
+    }
+}
+
+// The inverse transform without the factor 1 / L, decimation in time: bit-reversed order in,
+// natural order out. O(L log L).
+void Ifft(double* __restrict re, double* __restrict im, int L) {
+  for (int h = 1; h < L; h *= 2)
+    for (int b = 0; b < L; b += 2 * h) {
+      double *xr = re + b, *xi = im + b, *yr = xr + h, *yi = xi + h;
+      const double *wr = c.data() + h, *wi = s.data() + h;
+      for (int j = 0; j < h; j++) {
+        double vr = yr[j] * wr[j] + yi[j] * wi[j], vi = yi[j] * wr[j] - yr[j] * wi[j];
+        yr[j] = xr[j] - vr, yi[j] = xi[j] - vi;
+        xr[j] += vr, xi[j] += vi;
+      }
+    }
+}
+
+// x = x * y / L entrywise (complex), L a power of two so that the division is exact.
+void Times(double* xr, double* xi, const double* yr, const double* yi, int L) {
+  const double inv = 1.0 / L;
+  for (int j = 0; j < L; j++) {
+    double r = xr[j] * yr[j] - xi[j] * yi[j], i = xr[j] * yi[j] + xi[j] * yr[j];
+    xr[j] = r * inv, xi[j] = i * inv;
+  }
+}
+
+// The nearest integer to x, mod P.
+uint32_t Mod(double x) {
+  long long v = std::llround(x) % P;
+  return uint32_t(v < 0 ? v + P : v);
+}
+
+}  // namespace
+
+uint32_t Binom(long long a, long long b) {
+  Facts();
+  uint32_t r = 1;
+  for (; a || b; a /= P, b /= P) {
+    int x = int(a % P), y = int(b % P);
+    if (y > x) return 0;
+    r = r * f[x] % P * fi[y] % P * fi[x - y] % P;
+  }
+  return r;
+}
+
+// Lagrange's basis at the nodes 0..d is l_i(x) = (-1)^(d-i) C(x, i) C(x-i-1, d-i): integers, so
+// the sum needs no division and holds even when P divides d! (d >= P).
+uint32_t Interp(const std::vector<uint32_t>& h, long long x) {
+  long long d = static_cast<long long>(h.size()) - 1;
+  uint32_t r = 0;
+  for (long long i = 0; i <= d; i++) {
+    uint32_t term = h[i] * Binom(x, i) % P * Binom(x - i - 1, d - i) % P;
+    if ((d - i) & 1 && term) term = P - term;
+    r += term;
+    if (r >= P) r -= P;
+  }
+  return r;
+}
+
+// a[m] = sum_{k=1..D+1} (-1)^(k+1) C(D + 1, k) a[m - k s]. Sums of D + 1 products stay below
+// (D + 1) P^2 < 2^64. With s = 1 the weights are stored reversed, so the sum is a dot product
+// of two ascending runs, which vectorises, and it starts at the first entry that is not a
+// leading zero: on a table of z + 1 values that are 0 up to the height, a new value costs
+// z + 1 - height, not z + 1.
+void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
+  if (D == 0) {  // a[m] = a[m - s]
+    for (int m = from; m < to; m++) a[m] = a[m - s];
+    return;
+  }
+  const int j0 = s == 1 ? std::max(0, zl - (to - D - 2)) : 0;  // no weight below j0 is read
+  std::vector<uint32_t> w(size_t(D) + 1);  // w[D + 1 - k] is the weight of a[m - k s]
+  for (int k = 1; k <= D + 1 - j0; k++) {
+    uint32_t b = Binom(D + 1, k);
+    w[size_t(D + 1 - k)] = k % 2 || !b ? b : P - b;
+  }
+  for (int m = from; m < to; m++) {
+    const uint32_t* q = a + m - size_t(D + 1) * s;
+    uint64_t x = 0;
+    if (s == 1) {
+      for (int j = std::max(0, zl - (m - D - 1)); j <= D; j++) x += uint64_t(w[j]) * q[j];
+    } else {
+      for (int j = 0; j <= D; j++) x += uint64_t(w[j]) * q[size_t(j) * s];
+    }
+    a[m] = uint32_t(x % P);
+  }
+}
+
+// For x > d, prod_{j<=d, j!=i} (x - j) / (i - j) = x! / (x-d-1)! * (-1)^(d-i) / (i! (d-i)! (x-i)),
+// so a[x] = x! / (x-d-1)! * sum_i u_i v_{x-i} with u_i = (-1)^(d-i) a[i] / (i! (d-i)!) and
+// v_k = 1 / k: a convolution, with every factorial and k below P and so invertible. It is taken
+// cyclically at length L >= T, where the terms that wrap around land on indices below d + 1,
+// which are not read; v_k for k >= P is never needed and set to 0, so v's transform depends on L
+// alone and is made once per L.
+//
+// Exactness: u and v are stored as residues nearest 0, |entry| <= 15005, so the exact result is
+// an integer of at most 15005^2 * 2^15 < 2^43, and its double is exact. By Percival's bound for
+// the radix-2 transform ("Rapid multiplication modulo the sum and difference of highly
+// composite numbers", Math. Comp. 2003), the computed convolution is within
+// |u|_2 |v|_2 ((1 + e)^(3n) (1 + e sqrt 5)^(3n + 1) (1 + b)^(3n) - 1) of it, e = 2^-53, n =
+// log2 L <= 15 and twiddle error b <= e: at most 7.4e12 * 2.2e-14 < 0.17, so rounding to the
+// nearest integer gives the exact value.
+void Lagrange(uint32_t* a, int d, int T) {
+  Facts(), Twiddles();
+  static std::vector<std::vector<double>> vr(16), vi(16);  // v's transform for L = 2^k
+  static std::vector<double> xr, xi;
+  int k = 0, L = 1;
+  while (L < T) L *= 2, k++;
+  if (vr[k].empty()) {
+    vr[k].assign(L, 0), vi[k].assign(L, 0);
+    for (int j = 1; j < L && j < P; j++) vr[k][j] = Bal(f[j - 1] * fi[j] % P);  // 1 / j
+    Fft(vr[k].data(), vi[k].data(), L);
+  }
+  xr.assign(L, 0), xi.assign(L, 0);
+  for (int i = 0; i <= d; i++) {
+    uint32_t u = a[i] * fi[i] % P * fi[d - i] % P;
+    xr[i] = Bal((d - i) % 2 && u ? P - u : u);
+  }
+  Fft(xr.data(), xi.data(), L);
+  Times(xr.data(), xi.data(), vr[k].data(), vi[k].data(), L);
+  Ifft(xr.data(), xi.data(), L);
+  for (int x = d + 1; x < T; x++) a[x] = Mod(xr[x]) * f[x] % P * fi[x - d - 1] % P;
+}
+
+std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>& b) {
+  Twiddles();
+  int L = int(a.size());
+  std::vector<double> ar(a.begin(), a.end()), ai(L), br(b.begin(), b.end()), bi(L);
+  Fft(ar.data(), ai.data(), L), Fft(br.data(), bi.data(), L);
+  Times(ar.data(), ai.data(), br.data(), bi.data(), L);
+  Ifft(ar.data(), ai.data(), L);
+  std::vector<long long> r(L);
+  for (int j = 0; j < L; j++) r[j] = std::llround(ar[j]);
+  return r;
+}
+
+// A table of z >= P nodes holds P (z div P + 1) values and is lengthened on each residue class
+// (step P). One of z < P nodes holds z + 1 values (fewer only when no more are ever asked for):
+// it is lengthened to min(to, P) values, by the recurrence where that costs less than the
+// convolution, and beyond P by its period.
+void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl) {
+  int from = int(a.size());
+  if (from >= to) return;
+  a.resize(to);
+  if (z >= P) return Recur(a.data(), from, to, from / P - 1, P, 0);
+  int d = int(z), T = std::min(to, P);
+  if (T > from) {
+    long long L = 1, lg = 0;
+    while (L < T) L *= 2, lg++;
+    if (1LL * (T - from) * (d + 1 - std::min(zl, d)) <= 4 * L * lg + 64)
+      Recur(a.data(), from, T, d, 1, zl);
+    else
+      Lagrange(a.data(), d, T);
+  }
+  Recur(a.data(), T, to, 0, P, 0);
+}

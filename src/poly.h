@@ -1,0 +1,29 @@
+// Polynomials mod P held as tables of their values at consecutive points m = 0, 1, ...: binomials
+// by Lucas's theorem, one value far out by Lagrange interpolation, and lengthening a table to
+// more points, by a vanishing finite difference or by one convolution.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// C(a, b) mod P for 0 <= a, b, by Lucas's theorem. O(log_P a).
+uint32_t Binom(long long a, long long b);
+
+// The value at x > d of the degree-d polynomial with values h[0..d], mod P. O(d log_P x).
+uint32_t Interp(const std::vector<uint32_t>& h, long long x);
+
+// a[m] for from <= m < to, given a[from - (D + 1) s .. from - 1], on the rule that the (D + 1)-th
+// difference of step s vanishes; a[0..zl-1] are known to be 0. O((to - from) (D + 1)).
+void Recur(uint32_t* a, int from, int to, int D, int s, int zl);
+
+// a[d + 1 .. T - 1] from a[0..d], the values of a polynomial of degree d, for d < T <= P.
+// O(T log T) by one convolution.
+void Lagrange(uint32_t* a, int d, int T);
+
+// The exact cyclic convolution of a and b, both of length L = 2^k <= 2^15 with entries in
+// [-(P - 1) / 2, (P - 1) / 2], by the floating-point transform that Lagrange uses.
+std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>& b);
+
+// Lengthens a, the table of a subtree of z nodes as the count holds it, whose first zl entries
+// are 0, to `to` entries.
+void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl);
