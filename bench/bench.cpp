@@ -30,6 +30,9 @@ std::string Tree(const std::string& shape, int n, long long K) {
     if (shape == "star") par[v] = 1;
     if (shape == "caterpillar") par[v] = v <= (n + 1) / 2 ? v - 1 : v - (n + 1) / 2;
     if (shape == "binary") par[v] = v / 2;
+    if (shape == "clumps")  // random trees of 2000 nodes under the root
+      par[v] =
+          (v - 2) % 2000 ? std::uniform_int_distribution<int>(v - (v - 2) % 2000, v - 1)(g) : 1;
   }
   for (int v = 0; v <= n; v++) id[v] = v;
   std::shuffle(id.begin() + 2, id.end(), g);
@@ -70,13 +73,15 @@ int main(int argc, char** argv) {
   std::string bin = abs(argv[1]), naive = argc > 2 ? abs(argv[2]) : "";
   // shape, n, K, and whether to run the straightforward program too
   const std::tuple<const char*, int, long long, bool> cases[] = {
-      {"random", 100000, 100, true},      {"caterpillar", 50000, 50, true},
-      {"binary", 10000, 10000, true},     {"star", 200000, 1000, true},
-      {"binary", 30000, 30000, false},    {"random", 30000, 2147483647, false},
-      {"random", 1000000, 50, false},     {"random", 1000000, 1000000000, false},
-      {"chain", 40000, 987654321, false}, {"chain", 1000000, 50, false},
-      {"star", 1000000, 10000, false},    {"caterpillar", 1000000, 1000, false},
-      {"chain", 1, 2147483647, false},
+      {"random", 100000, 100, true},           {"caterpillar", 50000, 50, true},
+      {"binary", 10000, 10000, true},          {"star", 200000, 1000, true},
+      {"binary", 30000, 30000, false},         {"random", 30000, 2147483647, false},
+      {"random", 1000000, 50, false},          {"random", 1000000, 1000000000, false},
+      {"chain", 40000, 987654321, false},      {"chain", 1000000, 50, false},
+      {"star", 1000000, 10000, false},         {"caterpillar", 1000000, 1000, false},
+      {"chain", 1, 2147483647, false},         {"random", 1000000, 20000, false},
+      {"clumps", 1000001, 100000, false},      {"random", 10000000, 20000, false},
+      {"random", 10000000, 1000000000, false},
   };
   char tmpl[] = "/tmp/dravok_bench_XXXXXX";
   std::string dir = mkdtemp(tmpl);

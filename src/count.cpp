@@ -24,21 +24,35 @@
 // new values times degree and a convolution of O(T log T) for T = min(M, P, parent's values).
 std::vector<uint32_t> Df(int v, int M) {
   const int lo = at[v], hi = lo + zs[lo];
-  std::vector<int> bid(size_t(hi - lo), -1), L(size_t(hi - lo), 0), spare, zl;
-  std::vector<std::vector<uint32_t>> buf;  // zl[b]: entries [0, zl[b]) of buf[b] are 0
+  // Per index: its table under way (from its largest child) and its leaf children. Per table
+  // b: buf[b] is 0 on [0, zl[b]), a polynomial of degree dg[b] (a subtree's size, or the sum of
+  // a product's), and lp[b] holds the product of its node's small light children, if any.
+  std::vector<int> bid(size_t(hi - lo), -1), L(size_t(hi - lo), 0), spare, zl, dg, lp;
+  std::vector<std::vector<uint32_t>> buf;
   // Kept from node to node, since many nodes have as many leaf children: pw is m^pl, and lt is
   // the table of a node whose ll children are all leaves, the prefix sums of m^ll.
   std::vector<uint32_t> pw, lt;
   int pl = -1, ll = -1, lz = 0;
   auto get = [&] {
-    if (spare.empty()) buf.emplace_back(), zl.push_back(0), spare.push_back(int(buf.size()) - 1);
+    if (spare.empty()) {
+      buf.emplace_back(), zl.push_back(0), dg.push_back(0), lp.push_back(-1);
+      spare.push_back(int(buf.size()) - 1);
+    }
     int b = spare.back();
     spare.pop_back();
-    return b;
+    return lp[b] = -1, b;
   };
-  auto need = [&](int i) {  // the entries that fix the table of index i, up to M
-    long long z = zs[i];
-    return int(std::min<long long>(M, z < P ? z + 1 : z < 1LL * P * P ? P * (z / P + 1) : M));
+  // The entries that fix a table of a subtree of z nodes (or a product of degree z), up to M;
+  // at least 64, as a pass over so few costs less than lengthening the table later.
+  auto need = [&](long long z) {
+    z = z < P ? std::max(z + 1, 64LL) : z < 1LL * P * P ? P * (z / P + 1) : M;
+    return int(std::min<long long>(M, z));
+  };
+  auto fold = [&](int into, int b, int len) {  // buf[into] *= buf[b] on [0, len); b is spare
+    int z = std::max(zl[into], zl[b]);
+    std::fill(buf[into].begin() + zl[into], buf[into].begin() + z, 0), zl[into] = z;
+    Mul(buf[into].data() + z, buf[b].data() + z, len - z);
+    spare.push_back(b);
   };
   // Descending indices reach a node after all its subtree, and its largest child's first.
   for (int i = hi - 1; i >= lo; i--) {
@@ -46,7 +60,7 @@ std::vector<uint32_t> Df(int v, int M) {
       L[pp[i] - lo]++;
       continue;
     }
-    int b = bid[i - lo], l = L[i - lo], len = need(i);
+    int b = bid[i - lo], l = L[i - lo], len = need(zs[i]);
     if (b < 0) {  // only leaf children (or none): len depends on l alone
       if (l != ll) {
         lt.resize(len), Pow(lt.data(), len, ll = l), Prefix(lt.data(), len);
@@ -54,26 +68,39 @@ std::vector<uint32_t> Df(int v, int M) {
       }
       b = get();
       buf[b] = lt, zl[b] = lz;
-    } else {          // the largest child's table, already extended to len
+    } else {  // the largest child's table, lengthened here with the light product
+      int q = lp[b];
+      if (q < 0) Lengthen(buf[b], len, dg[b], zl[b]);
+      if (q >= 0) Lengthen(buf[b], len, dg[b], zl[b], &buf[q], dg[q], zl[q]), fold(b, q, len);
+      lp[b] = -1;
       int z = zl[b];  // >= 1: every table starts with h(0) = 0
       if (l && (l != pl || int(pw.size()) < len)) pw.resize(len), Pow(pw.data(), len, pl = l);
       if (l) Mul(buf[b].data() + z, pw.data() + z, len - z);
       // Products vanish below z, so their prefix sums do up to z.
       Prefix(buf[b].data() + z, len - z), zl[b] = std::min(z + 1, len);
     }
+    dg[b] = zs[i];
     if (i == lo) {
       Lengthen(buf[b], M, zs[i], zl[b]);
       return std::move(buf[b]);
     }
-    int plen = need(pp[i]), &pb = bid[pp[i] - lo];
-    Lengthen(buf[b], plen, zs[i], zl[b]);
+    // The largest child comes first and its table becomes the parent's. Small light children
+    // are multiplied together at as many values as their product's degree needs, so that the
+    // product is lengthened to the parent's values once, not each of them; two tables that are
+    // lengthened to the same values are lengthened together.
+    const int z = zs[i], pb = bid[pp[i] - lo], q = pb < 0 ? -1 : lp[pb];
     if (pb < 0) {
-      pb = b;
+      bid[pp[i] - lo] = b;
+    } else if (z < P && (q < 0 || dg[q] + z < P)) {
+      if (q < 0) {
+        lp[pb] = b;
+      } else {
+        int len2 = need(dg[q] + z);
+        Lengthen(buf[q], len2, dg[q], zl[q], &buf[b], z, zl[b]), fold(q, b, len2), dg[q] += z;
+      }
     } else {
-      int z = std::max(zl[pb], zl[b]);
-      std::fill(buf[pb].begin() + zl[pb], buf[pb].begin() + z, 0), zl[pb] = z;
-      Mul(buf[pb].data() + z, buf[b].data() + z, plen - z);
-      spare.push_back(b);
+      int plen = need(zs[pp[i]]);
+      Lengthen(buf[pb], plen, dg[pb], zl[pb], &buf[b], z, zl[b]), fold(pb, b, plen);
     }
   }
   return {};  // not reached: v, at index lo, returns

@@ -11,7 +11,7 @@
 
 namespace {
 
-std::vector<uint32_t> f, fi;  // f[i] = i! and fi[i] = 1 / i! mod P, for i < P
+std::vector<uint32_t> f, fi, rfi;  // i!, 1 / i! and 1 / (P - 1 - i)! mod P, for i < P
 
 void Facts() {
   if (!f.empty()) return;
@@ -22,6 +22,7 @@ void Facts() {
     if (e & 1) y = y * x % P;
   fi[P - 1] = y;
   for (int i = P - 1; i > 0; i--) fi[i - 1] = fi[i] * uint32_t(i) % P;
+  rfi.assign(fi.rbegin(), fi.rend());
 }
 
 // A residue as the nearest integer to 0: |result| <= (P - 1) / 2.
@@ -80,10 +81,37 @@ void Times(double* xr, double* xi, const double* yr, const double* yi, int L) {
   }
 }
 
-// The nearest integer to x, mod P.
-uint32_t Mod(double x) {
-  long long v = std::llround(x) % P;
-  return uint32_t(v < 0 ? v + P : v);
+// x[i] = u_i = (-1)^(d-i) a[i] / (i! (d-i)!) as the residue nearest 0, for i <= d; 0 up to L.
+// The reversed inverse factorials make every access ascending, so the passes vectorise.
+void Load(const uint32_t* a, int d, double* x, int L) {
+  static std::vector<uint32_t> u;
+  u.resize(size_t(d) + 1);
+  const uint32_t* r = rfi.data() + (P - 1 - d);  // r[i] = 1 / (d - i)!
+  for (int i = 0; i <= d; i++) u[i] = a[i] * fi[i] % P;
+  for (int i = 0; i <= d; i++) u[i] = u[i] * r[i] % P;
+  for (int i = 0; i <= d; i++) {
+    int w = (d - i) % 2 ? -int(u[i]) : int(u[i]);
+    x[i] = w > P / 2 ? w - P : w < -(P / 2) ? w + P : w;
+  }
+  std::fill(x + d + 1, x + L, 0.0);
+}
+
+// a[x] = x! / (x-d-1)! * (the nearest integer to y[x], mod P), for d < x < T. Rounding adds and
+// takes away 1.5 * 2^52, which leaves an integer for |y| < 2^51; the remainder by P is taken in
+// doubles, exact for integers below 2^53, and set right by one P where q / P was rounded across
+// an integer.
+void Store(const double* y, uint32_t* a, int d, int T) {
+  static std::vector<uint32_t> m;
+  m.resize(size_t(T));
+  const double big = 6755399441055744.0, inv = 1.0 / P;
+  for (int x = d + 1; x < T; x++) {
+    double q = (y[x] + big) - big, r = q - P * std::floor(q * inv);
+    r = r < 0 ? r + P : r >= P ? r - P : r;
+    m[x] = uint32_t(int(r));
+  }
+  const uint32_t* g = fi.data() - (d + 1);  // g[x] = 1 / (x-d-1)!
+  for (int x = d + 1; x < T; x++) m[x] = m[x] * f[x] % P;
+  for (int x = d + 1; x < T; x++) a[x] = m[x] * g[x] % P;
 }
 
 }  // namespace
@@ -124,7 +152,8 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
     return;
   }
   const int j0 = s == 1 ? std::max(0, zl - (to - D - 2)) : 0;  // no weight below j0 is read
-  std::vector<uint32_t> w(size_t(D) + 1);  // w[D + 1 - k] is the weight of a[m - k s]
+  static std::vector<uint32_t> w;  // w[D + 1 - k] is the weight of a[m - k s]
+  w.resize(size_t(D) + 1);
   for (int k = 1; k <= D + 1 - j0; k++) {
     uint32_t b = Binom(D + 1, k);
     w[size_t(D + 1 - k)] = k % 2 || !b ? b : P - b;
@@ -155,7 +184,7 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
 // |u|_2 |v|_2 ((1 + e)^(3n) (1 + e sqrt 5)^(3n + 1) (1 + b)^(3n) - 1) of it, e = 2^-53, n =
 // log2 L <= 15 and twiddle error b <= e: at most 7.4e12 * 2.2e-14 < 0.17, so rounding to the
 // nearest integer gives the exact value.
-void Lagrange(uint32_t* a, int d, int T) {
+void Lagrange(uint32_t* a, int d, int T, uint32_t* b, int db) {
   Facts(), Twiddles();
   static std::vector<std::vector<double>> vr(16), vi(16);  // v's transform for L = 2^k
   static std::vector<double> xr, xi;
@@ -166,15 +195,17 @@ void Lagrange(uint32_t* a, int d, int T) {
     for (int j = 1; j < L && j < P; j++) vr[k][j] = Bal(f[j - 1] * fi[j] % P);  // 1 / j
     Fft(vr[k].data(), vi[k].data(), L);
   }
-  xr.assign(L, 0), xi.assign(L, 0);
-  for (int i = 0; i <= d; i++) {
-    uint32_t u = a[i] * fi[i] % P * fi[d - i] % P;
-    xr[i] = Bal((d - i) % 2 && u ? P - u : u);
-  }
+  // v is real, so (u + i u') * v = u * v + i (u' * v): a second table rides in the imaginary
+  // part of the same transforms.
+  xr.resize(L), xi.resize(L);
+  Load(a, d, xr.data(), L);
+  if (b) Load(b, db, xi.data(), L);
+  if (!b) std::fill(xi.begin(), xi.end(), 0.0);
   Fft(xr.data(), xi.data(), L);
   Times(xr.data(), xi.data(), vr[k].data(), vi[k].data(), L);
   Ifft(xr.data(), xi.data(), L);
-  for (int x = d + 1; x < T; x++) a[x] = Mod(xr[x]) * f[x] % P * fi[x - d - 1] % P;
+  Store(xr.data(), a, d, T);
+  if (b) Store(xi.data(), b, db, T);
 }
 
 std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>& b) {
@@ -189,23 +220,42 @@ std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>&
   return r;
 }
 
-// A table of z >= P nodes holds P (z div P + 1) values and is lengthened on each residue class
-// (step P). One of z < P nodes holds z + 1 values (fewer only when no more are ever asked for):
-// it is lengthened to min(to, P) values, by the recurrence where that costs less than the
-// convolution, and beyond P by its period.
-void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl) {
+namespace {
+
+// Lengthens a (see Lengthen) to `to` entries, but for values that the convolution should give:
+// returns T when a[from..T) is left for Lagrange (and a[T..to) for the period after it), else 0.
+int Start(std::vector<uint32_t>& a, int to, long long z, int zl) {
   int from = int(a.size());
-  if (from >= to) return;
+  if (from >= to) return 0;
   a.resize(to);
-  if (z >= P) return Recur(a.data(), from, to, from / P - 1, P, 0);
+  if (z >= P) return Recur(a.data(), from, to, from / P - 1, P, 0), 0;
   int d = int(z), T = std::min(to, P);
   if (T > from) {
     long long L = 1, lg = 0;
     while (L < T) L *= 2, lg++;
-    if (1LL * (T - from) * (d + 1 - std::min(zl, d)) <= 4 * L * lg + 64)
-      Recur(a.data(), from, T, d, 1, zl);
-    else
-      Lagrange(a.data(), d, T);
+    if (1LL * (T - from) * (d + 1 - std::min(zl, d)) > 4 * L * lg + 64) return T;
+    Recur(a.data(), from, T, d, 1, zl);
   }
   Recur(a.data(), T, to, 0, P, 0);
+  return 0;
+}
+
+}  // namespace
+
+// A table of z >= P nodes holds P (z div P + 1) values and is lengthened on each residue class
+// (step P). One of z < P nodes holds z + 1 values (fewer only when no more are ever asked for):
+// it is lengthened to min(to, P) values, by the recurrence where that costs less than the
+// convolution, and beyond P by its period. Two tables that both take the convolution share it.
+void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl, std::vector<uint32_t>* b,
+              long long zb, int zlb) {
+  int ta = Start(a, to, z, zl), tb = b ? Start(*b, to, zb, zlb) : 0;
+  if (ta && tb) {
+    Lagrange(a.data(), int(z), ta, b->data(), int(zb));
+  } else if (ta) {
+    Lagrange(a.data(), int(z), ta);
+  } else if (tb) {
+    Lagrange(b->data(), int(zb), tb);
+  }
+  if (ta) Recur(a.data(), ta, to, 0, P, 0);
+  if (tb) Recur(b->data(), tb, to, 0, P, 0);
 }

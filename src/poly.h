@@ -16,14 +16,15 @@ uint32_t Interp(const std::vector<uint32_t>& h, long long x);
 // difference of step s vanishes; a[0..zl-1] are known to be 0. O((to - from) (D + 1)).
 void Recur(uint32_t* a, int from, int to, int D, int s, int zl);
 
-// a[d + 1 .. T - 1] from a[0..d], the values of a polynomial of degree d, for d < T <= P.
-// O(T log T) by one convolution.
-void Lagrange(uint32_t* a, int d, int T);
+// a[d + 1 .. T - 1] from a[0..d], the values of a polynomial of degree d, for d < T <= P, and
+// the same for b of degree db < T if given. O(T log T) by one convolution.
+void Lagrange(uint32_t* a, int d, int T, uint32_t* b = nullptr, int db = 0);
 
 // The exact cyclic convolution of a and b, both of length L = 2^k <= 2^15 with entries in
 // [-(P - 1) / 2, (P - 1) / 2], by the floating-point transform that Lagrange uses.
 std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>& b);
 
-// Lengthens a, the table of a subtree of z nodes as the count holds it, whose first zl entries
-// are 0, to `to` entries.
-void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl);
+// Lengthens a, the table of a subtree of z nodes as the count holds it (or of a product of
+// degree z < P), whose first zl entries are 0, to `to` entries; and b likewise, if given.
+void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl,
+              std::vector<uint32_t>* b = nullptr, long long zb = 0, int zlb = 0);

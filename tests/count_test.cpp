@@ -131,7 +131,7 @@ TEST(Count, StressHugeKAgainstEnumeration) {
 TEST(Count, StressMidSizeAgainstRecursion) {
   std::mt19937 g(2024);
   for (int it = 0; it < 400; it++) {
-    int nn = int(g() % 300) + 1, KK = int(g() % 120);
+    int nn = int(g() % 300) + 1, KK = int(g() % 400);
     Pairs ps = RandomPairs(g, nn, it % 4 == 0);
     if (it % 5 == 1)  // stars and brooms: many leaf children under one node
       for (auto& [p, c] : ps) p = g() % 4 ? ps[0].first : p;
@@ -157,10 +157,11 @@ TEST(Count, InterpolationPastModulus) {
   }
 }
 
-// Tables cut to P (z / P + 1) entries for subtrees of z nodes and lengthened on demand, against
-// full tables. Random trees past P nodes, K below and above s, lengthen periodic tables; a root
-// over two copies of a tree T of more than P nodes lengthens T's table as a polynomial of
-// degree 1 on each residue class, checked against h(K) = sum_{i<K} h_T(i)^2.
+// Tables cut to z + 1 values for subtrees of z < P nodes and to P (z / P + 1) for larger ones,
+// lengthened on demand, against full tables. Random trees past P nodes, K below and above s,
+// lengthen tables by degree and periodic ones; a root over two copies of a tree T of more than
+// P nodes lengthens T's table as a polynomial of degree 1 on each residue class, checked against
+// h(K) = sum_{i<K} h_T(i)^2.
 TEST(Count, ShortTablesPastModulus) {
   std::mt19937 g(31);
   for (auto [nn, KK] : {std::pair{31000, 30990}, {35000, 35100}}) {
@@ -179,6 +180,23 @@ TEST(Count, ShortTablesPastModulus) {
   }
   ASSERT_EQ(Parse(Text(2 * z + 1, KK, two)), "");
   EXPECT_EQ(Count(), want);
+  // A random tree T of P - 1, P and P + 1 nodes (a table of values by degree, and of residue
+  // classes) beside a leaf and a chain of two under the root, K below, at and above s = |T| + 4:
+  // h(K) = sum_{i<K} h_T(i) i C(i, 2).
+  for (int zt : {P - 1, P, P + 1}) {
+    Pairs ps = RandomPairs(g, zt, false);
+    ASSERT_EQ(Parse(Text(zt, 0, ps)), "");
+    const int s = zt + 4;
+    hT = h_naive(s + 8);
+    Pairs all{{1, root + 1}, {1, zt + 2}, {1, zt + 3}, {zt + 3, zt + 4}};
+    for (auto [p, c] : ps) all.push_back({p + 1, c + 1});
+    for (int KB : {s - 1, s, s + 7}) {
+      long long x = 0;
+      for (long long i = 0; i < KB; i++) x = (x + hT[i] * (i * (i - 1) / 2 % P) % P * i) % P;
+      ASSERT_EQ(Parse(Text(s, KB, all)), "");
+      EXPECT_EQ(Count(), x) << "|T|=" << zt << " K=" << KB;
+    }
+  }
 }
 
 TEST(Count, ChainsAndStarsClosedForms) {

@@ -44,7 +44,8 @@ TEST(Poly, CyclicIsExact) {
 }
 
 // Tables of degree 0 to P - 1 whose first values are 0, lengthened by Lengthen's choice, by the
-// recurrence and by the convolution to at most P values, then by the period; checked against
+// recurrence and by the convolution (alone, and sharing it with a second table) to at most P
+// values, then by the period; checked against
 // Lagrange's formula evaluated at each value on its own (Interp), at the first and last 60 new
 // values and every 97th between.
 TEST(Poly, LengthenAgainstEvaluation) {
@@ -71,12 +72,21 @@ TEST(Poly, LengthenAgainstEvaluation) {
       if (m <= cs.d + 60 || m >= cs.to - 60 || m % 97 == 0)
         want.push_back({m, m % P <= cs.d ? given[m % P] : Interp(given, m % P)});
     const int T = std::min(cs.to, P);
-    for (int method = 0; method < 3; method++) {
+    // Method 3 lengthens a second table of half the degree in the same transforms.
+    std::vector<uint32_t> half(given.begin(), given.begin() + cs.d / 2 + 1);
+    for (int method = 0; method < 4; method++) {
       std::vector<uint32_t> a = given;
       if (method == 0) Lengthen(a, cs.to, cs.d, cs.zeros);
       a.resize(cs.to);
       if (method == 1) Recur(a.data(), cs.d + 1, T, cs.d, 1, cs.zeros);
       if (method == 2 && cs.d + 1 < T) Lagrange(a.data(), cs.d, T);
+      if (method == 3 && cs.d + 1 < T) {
+        std::vector<uint32_t> b = half;
+        b.resize(T), Lagrange(a.data(), cs.d, T, b.data(), cs.d / 2);
+        for (int m = cs.d / 2 + 1; m < T; m++)
+          ASSERT_EQ(b[m], m <= cs.d / 2 + 60 || m % 97 == 0 ? Interp(half, m) : b[m])
+              << "d=" << cs.d / 2 << " m=" << m;
+      }
       if (method) Recur(a.data(), T, cs.to, 0, P, 0);
       ASSERT_EQ(std::vector<uint32_t>(a.begin(), a.begin() + cs.d + 1), given);
       for (auto [m, v] : want)
