@@ -45,7 +45,7 @@ void Twiddles() {
 // The forward transform, decimation in frequency: natural order in, bit-reversed order out.
 // O(L log L).
 void Fft(double* __restrict re, double* __restrict im, int L) {
-  for (int h = L / 2; h >= 1; h /= 2)
+  for (int h = L / 2; h >= 1; h /= 2) {
     for (int b = 0; b < L; b += 2 * h) {
       double *xr = re + b, *xi = im + b, *yr = xr + h, *yi = xi + h;
       const double *wr = c.data() + h, *wi = s.data() + h;
@@ -55,12 +55,13 @@ void Fft(double* __restrict re, double* __restrict im, int L) {
         yr[j] = dr * wr[j] - di * wi[j], yi[j] = dr * wi[j] + di * wr[j];
       }
     }
+  }
 }
 
 // The inverse transform without the factor 1 / L, decimation in time: bit-reversed order in,
 // natural order out. O(L log L).
 void Ifft(double* __restrict re, double* __restrict im, int L) {
-  for (int h = 1; h < L; h *= 2)
+  for (int h = 1; h < L; h *= 2) {
     for (int b = 0; b < L; b += 2 * h) {
       double *xr = re + b, *xi = im + b, *yr = xr + h, *yi = xi + h;
       const double *wr = c.data() + h, *wi = s.data() + h;
@@ -70,6 +71,7 @@ void Ifft(double* __restrict re, double* __restrict im, int L) {
         xr[j] += vr, xi[j] += vi;
       }
     }
+  }
 }
 
 // x = x * y / L entrywise (complex), L a power of two so that the division is exact.
