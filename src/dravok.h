@@ -18,7 +18,9 @@ extern int root;               // lowest-numbered node without a parent, 0 if no
 
 // Parses the text of "dravok.in" into the tree model. Returns "" on success, otherwise one
 // line "dravok.in:LINE:COL: what was expected". Text holding no number at all gives n = K = 0.
-std::string Parse(std::string_view in);
+// If given, `consumed` is told now and then that the text before pos will not be read again
+// unless an error is reported.
+std::string Parse(std::string_view in, void (*consumed)(size_t pos) = nullptr);
 
 // Reads "dravok.in" from the working directory and parses it. Returns "" on success or an
 // error line naming the file. A missing file, or one holding no number, is the empty problem

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
   int ans = 0;
   try {
     err = Read(note);
+    std::vector<int>().swap(sons);  // the count does not read it: its memory goes back first
     if (err.empty()) ans = Count();
   } catch (const std::bad_alloc&) {
     err = "out of memory for the tree in dravok.in";

@@ -1,9 +1,16 @@
 // Reading "dravok.in" into the tree model, with an exact error for every malformed file.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "dravok.h"
+#include "tree.h"
 
 int n, K, root;
 std::vector<int> t, sons;
@@ -45,6 +52,28 @@ std::string Show(std::string_view tok) {
 // accumulated, in 64 bits, and the value stops growing past 2^32, so nothing overflows it.
 bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
   while (pos < in.size() && Space(in[pos])) pos++;
+  // The common case first, with no branch per byte: 1 to 7 digits and then whitespace, read as
+  // one 8-byte word (little-endian: the first byte is the lowest). A byte is a digit when it is
+  // at least '0' and at most '9'; each test is done on all bytes at once with no carry between
+  // them, as the sums stay below 0x100 in every byte. Anything else takes the exact path below.
+  if (pos + 8 <= in.size()) {
+    constexpr uint64_t H = 0x8080808080808080ULL, ones = 0x0101010101010101ULL;
+    uint64_t w;
+    std::memcpy(&w, in.data() + pos, 8);
+    uint64_t ge0 = ((w | H) - ones * '0') & ~w & H, gt9 = ((w & ~H) + ones * (0x80 - ':')) & H;
+    uint64_t non = ~(ge0 & ~gt9) & H;  // the top bit of each byte that is not a digit
+    int k = __builtin_ctzll(non | 1ULL << 63) / 8;
+    if (k >= 1 && k <= 7 && Space(in[pos + k])) {
+      uint64_t v = (w - ones * '0') << (8 * (8 - k));  // the digits, behind leading zeros
+      v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ffULL;
+      v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffffULL;
+      v = (v * 10000 + (v >> 32)) & 0xffffffffULL;
+      if (static_cast<long long>(v) >= lo && static_cast<long long>(v) <= hi) {
+        x = static_cast<int>(v), pos += size_t(k);
+        return true;
+      }
+    }
+  }
   size_t b = pos, d = pos + (pos < in.size() && (in[pos] == '-' || in[pos] == '+'));
   long long v = 0;
   for (pos = d; pos < in.size() && in[pos] >= '0' && in[pos] <= '9'; pos++)
@@ -72,7 +101,7 @@ std::string Bad(std::string_view in, size_t pos, const std::string& what, long l
 
 // O(length of the text) time; memory O(n) only once the text has proved long enough to hold
 // the n - 1 pairs it announces, so a huge n in a short file never allocates.
-std::string Parse(std::string_view in) {
+std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   n = K = root = 0;
   t = std::vector<int>(1, 0);  // fresh, so a failed parse holds no memory of an earlier one
   sons = std::vector<int>(1, 0);
@@ -85,7 +114,7 @@ std::string Parse(std::string_view in) {
   // Each of the 2(n - 1) numbers to come needs a digit and a whitespace byte before it; a
   // shorter rest of the text must fail inside the pair list, before any store is needed.
   bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
-  if (fits) t.assign(size_t(n) + 1, 0), sons.assign(size_t(n) + 1, 0);
+  if (fits) Huge(t, size_t(n) + 1, 0), Huge(sons, size_t(n) + 1, 0);
   // Pairs are stored in batches: the stores to t and sons hit random places, and a tight
   // loop of them keeps many cache misses in flight where one store per parsed pair would wait
   // for each. Later pairs still overwrite earlier ones.
@@ -100,6 +129,7 @@ std::string Parse(std::string_view in) {
     }
     if ((k += 2) == 2 * batch || i == n - 1) {
       for (int j = 0; fits && j < k; j += 2) t[pc[j + 1]] = pc[j], sons[pc[j]]++;
+      if (consumed) consumed(pos);
       k = 0;
     }
   }
@@ -108,23 +138,63 @@ std::string Parse(std::string_view in) {
   return "";
 }
 
+namespace {
+
+// The mapping of "dravok.in" while it is parsed, and how much of it has been handed back.
+const char* base;
+size_t given;
+
+// Hands back the pages of the mapping that the parser has passed, every 16 MiB, so a file of
+// gigabytes never stays resident as a whole. Read again (the error path looks back for the
+// line number), they are paged in anew from the file.
+void Release(size_t pos) {
+  const size_t page = 4096, step = size_t(16) << 20;
+  size_t upto = pos / page * page;
+  if (upto < given + step) return;
+  madvise(const_cast<char*>(base) + given, upto - given, MADV_DONTNEED);
+  given = upto;
+}
+
+}  // namespace
+
+// A regular file is mapped and parsed in place; anything else (or a failed mapping) is read
+// whole into memory.
 std::string Read(std::string& note) {
-  std::FILE* f = std::fopen("dravok.in", "rb");
-  if (!f) {
+  int fd = open("dravok.in", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     if (errno != ENOENT) return std::string("cannot open dravok.in: ") + std::strerror(errno);
     note = "dravok.in not found; answering 0 for the empty problem";
     return Parse("");
   }
-  std::string in;
-  char buf[1 << 16];
-  size_t k;
-  while ((k = std::fread(buf, 1, sizeof buf, f)) > 0) in.append(buf, k);
-  bool bad = std::ferror(f);
-  int err = errno;
-  std::fclose(f);
-  if (bad) return std::string("cannot read dravok.in: ") + std::strerror(err);
-  std::string e = Parse(in);
+  struct stat st {};
+  void* map = MAP_FAILED;
+  size_t size = 0;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    size = size_t(st.st_size);
+    map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  }
+  std::string whole, e;
+  std::string_view in;
+  if (map != MAP_FAILED) {
+    madvise(map, size, MADV_SEQUENTIAL);
+    base = static_cast<const char*>(map), given = 0;
+    in = std::string_view(base, size);
+    e = Parse(in, Release);
+  } else {
+    char buf[1 << 16];
+    ssize_t k;
+    while ((k = read(fd, buf, sizeof buf)) > 0) whole.append(buf, size_t(k));
+    if (k < 0) {
+      int err = errno;
+      close(fd);
+      return std::string("cannot read dravok.in: ") + std::strerror(err);
+    }
+    in = whole;
+    e = Parse(in);
+  }
   if (e.empty() && n == 0 && K == 0 && in.find_first_not_of(" \t\n\r\v\f") == std::string::npos)
     note = "dravok.in holds no numbers; answering 0 for the empty problem";
+  if (map != MAP_FAILED) munmap(map, size);
+  close(fd);
   return e;
 }

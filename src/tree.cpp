@@ -1,45 +1,79 @@
-// Renumbering the tree reachable from root into the order the count works in.
+// Renumbering the tree reachable from root into the order the count works in. Every pass runs
+// over arrays in a fixed order and touches each node a bounded number of times; the random
+// reads of one pass are independent of each other, so the processor keeps many cache misses in
+// flight instead of waiting on each (the prefetches reach further ahead than it would).
 #include "tree.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
 
 #include "dravok.h"
 
 std::vector<int> at, pp, zs;
 
+void Huge(std::vector<int>& v, size_t count, int x) {
+  constexpr size_t big = size_t(1) << 21;
+  if (count * sizeof(int) >= 2 * big && v.capacity() < count) {
+    std::vector<int>().swap(v), v.reserve(count);  // allocated, not yet touched
+    char* p = reinterpret_cast<char*>(v.data());
+    size_t skip = (big - reinterpret_cast<uintptr_t>(p) % big) % big;
+    size_t len = (count * sizeof(int) - skip) / big * big;
+    if (len) madvise(p + skip, len, MADV_HUGEPAGE);
+  }
+  v.assign(count, x);
+}
+
 // Renumbers the nodes reachable from root in a preorder that visits each node's largest child
 // subtree last: index i's subtree is [i, i + zs[i]) and its parent is pp[i] < i. Children come
 // from t, so only nodes 1..n are children and each has one parent: from root (no parent) the
-// walk meets every reachable node once and never enters a cycle of t. O(n) time and memory, no
-// recursion, so any depth works; later passes run over indices, in cache order.
+// walk meets every reachable node once and never enters a cycle of t. O(n) time, no recursion,
+// so any depth works; at most 20 bytes per node at once besides t.
 int Tree() {
-  // Child lists as first child and next sibling (0 ends a list; node 0 is never a child),
-  // side by side in lk so that the walk down a randomly numbered chain misses the cache once
-  // per node, not twice.
-  std::vector<int> lk(2 * size_t(n) + 2, 0), ord, sz(size_t(n) + 1, 0), stk{root};
-  auto first = [&](int v) -> int& { return lk[2 * size_t(v)]; };
-  auto next = [&](int c) -> int& { return lk[2 * size_t(c) + 1]; };
-  for (int j = n; j >= 1; j--) next(j) = first(t[j]), first(t[j]) = j;
-  while (!stk.empty()) {
-    int v = stk.back();
-    stk.pop_back();
-    ord.push_back(v);
-    for (int c = first(v); c; c = next(c)) stk.push_back(c);
+  const size_t N = size_t(n) + 1;
+  // Children by a counting sort on the parent: those of v are ch[off[v] .. off[v + 1]), in
+  // increasing order. Node 0 collects the nodes without a parent; it is never reached as a
+  // child, and when it is the root no node lacks a parent.
+  std::vector<int> off, ch, q, pq, sz, ix;
+  Huge(off, N + 2, 0), Huge(ch, N, 0);
+  for (int j = 1; j <= n; j++) off[size_t(t[j]) + 2]++;
+  for (size_t v = 2; v < N + 2; v++) off[v] += off[v - 1];
+  for (int j = 1; j <= n; j++) ch[size_t(off[size_t(t[j]) + 1]++)] = j;
+  // Breadth first from root: q[h] is the h-th node reached and pq[h] its parent's position.
+  // The children of q[h] then stand together in q, after those of q[h - 1]: from here on every
+  // pass runs over positions, all but sequentially.
+  Huge(q, N, 0), Huge(pq, N, -1);
+  size_t s = 1;
+  q[0] = root;
+  for (size_t h = 0; h < s; h++) {
+    if (h + 16 < s) __builtin_prefetch(&off[size_t(q[h + 16])]);
+    for (int k = off[size_t(q[h])], e = off[size_t(q[h]) + 1]; k < e; k++)
+      q[s] = ch[size_t(k)], pq[s++] = int(h);
   }
-  for (size_t i = ord.size(); i-- > 0;) {
-    sz[ord[i]]++;
-    if (i) sz[t[ord[i]]] += sz[ord[i]];
+  // Subtree sizes, children before parents. Dead arrays lend their memory to new ones: fresh
+  // memory costs a page fault and the kernel's zeroing per page.
+  sz = std::move(off), ix = std::move(ch);
+  sz.assign(s, 1);
+  for (size_t h = s; h-- > 1;) sz[size_t(pq[h])] += sz[h];
+  // Top-down, each child's block starts after its parent and its lighter siblings' blocks;
+  // ix[h] is the index of q[h]. The children of position h are the positions c.. with pq = h.
+  ix.assign(s, 0);
+  for (size_t h = 0, c = 1; h < s; h++) {
+    size_t b = c, heavy = 0;
+    for (; c < s && size_t(pq[c]) == h; c++)
+      if (!heavy || sz[c] > sz[heavy]) heavy = c;
+    int k = ix[h] + 1;
+    for (size_t j = b; j < c; j++)
+      if (j != heavy) ix[j] = k, k += sz[j];
+    if (heavy) ix[heavy] = k;
   }
-  // Top-down, each child's block starts after its parent and its lighter siblings' blocks.
-  // Every node is placed by its parent, not by a walk, so these passes overlap their misses.
-  at.assign(size_t(n) + 1, -1), at[root] = 0;
-  for (int v : ord) {
-    int heavy = 0, k = at[v] + 1;
-    for (int c = first(v); c; c = next(c))
-      if (sz[c] > sz[heavy]) heavy = c;  // sz[0] is 0: node 0 is never reached as a child
-    for (int c = first(v); c; c = next(c))
-      if (c != heavy) at[c] = k, k += sz[c];
-    if (heavy) at[heavy] = k;
-  }
-  pp.assign(ord.size(), -1), zs.assign(ord.size(), 0);
-  for (int v : ord) zs[at[v]] = sz[v], pp[at[v]] = v == root ? -1 : at[t[v]];
-  return int(ord.size());
+  Huge(pp, s, -1);
+  for (size_t h = 1; h < s; h++) pp[size_t(ix[h])] = ix[size_t(pq[h])];
+  zs = std::move(pq);
+  for (size_t h = 0; h < s; h++) zs[size_t(ix[h])] = sz[h];
+  zs.resize(s);
+  at = std::move(sz);
+  at.assign(N, -1);
+  for (size_t h = 0; h < s; h++) at[size_t(q[h])] = ix[h];
+  return int(s);
 }
