@@ -32,32 +32,43 @@ void Huge(std::vector<int>& v, size_t count, int x) {
 int Tree() {
   const size_t N = size_t(n) + 1;
   // Children by a counting sort on the parent: those of v are ch[off[v] .. off[v + 1]), in
-  // increasing order. Node 0 collects the nodes without a parent; it is never reached as a
-  // child, and when it is the root no node lacks a parent.
-  std::vector<int> off, ch, q, pq, sz, ix;
+  // increasing order, and fc[v] is the first of them. Node 0 collects the nodes without a
+  // parent; it is never reached as a child, and when it is the root no node lacks a parent.
+  std::vector<int> off, ch, fc, q, pq, sz, ix;
   Huge(off, N + 2, 0), Huge(ch, N, 0);
   for (int j = 1; j <= n; j++) off[size_t(t[j]) + 2]++;
   for (size_t v = 2; v < N + 2; v++) off[v] += off[v - 1];
   for (int j = 1; j <= n; j++) ch[size_t(off[size_t(t[j]) + 1]++)] = j;
+  Huge(fc, N, 0);
+  for (size_t v = 0; v < N; v++) fc[v] = off[v] < off[v + 1] ? ch[size_t(off[v])] : 0;
   // Breadth first from root: q[h] is the h-th node reached and pq[h] its parent's position.
-  // The children of q[h] then stand together in q, after those of q[h - 1]: from here on every
-  // pass runs over positions, all but sequentially.
+  // A node's offsets and its first child are read at once (both addresses are known from the
+  // node), so the walk down a randomly numbered chain, which must wait for each node before it
+  // knows the next, waits for one cache miss per node, not two in a row. The children of q[h]
+  // stand together in q, after those of q[h - 1]: from here on every pass runs over positions,
+  // all but sequentially.
   Huge(q, N, 0), Huge(pq, N, -1);
   size_t s = 1;
   q[0] = root;
   for (size_t h = 0; h < s; h++) {
     if (h + 16 < s) __builtin_prefetch(&off[size_t(q[h + 16])]);
-    for (int k = off[size_t(q[h])], e = off[size_t(q[h]) + 1]; k < e; k++)
-      q[s] = ch[size_t(k)], pq[s++] = int(h);
+    const size_t v = size_t(q[h]);
+    const int b = off[v], e = off[v + 1];
+    if (e - b == 1) {
+      q[s] = fc[v], pq[s++] = int(h);
+    } else {
+      for (int k = b; k < e; k++) q[s] = ch[size_t(k)], pq[s++] = int(h);
+    }
   }
+  std::vector<int>().swap(ch), std::vector<int>().swap(fc);
   // Subtree sizes, children before parents. Dead arrays lend their memory to new ones: fresh
   // memory costs a page fault and the kernel's zeroing per page.
-  sz = std::move(off), ix = std::move(ch);
+  sz = std::move(off), ix.reserve(s);
   sz.assign(s, 1);
   for (size_t h = s; h-- > 1;) sz[size_t(pq[h])] += sz[h];
   // Top-down, each child's block starts after its parent and its lighter siblings' blocks;
   // ix[h] is the index of q[h]. The children of position h are the positions c.. with pq = h.
-  ix.assign(s, 0);
+  Huge(ix, s, 0);
   for (size_t h = 0, c = 1; h < s; h++) {
     size_t b = c, heavy = 0;
     for (; c < s && size_t(pq[c]) == h; c++)
