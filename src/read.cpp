@@ -115,9 +115,9 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   // shorter rest of the text must fail inside the pair list, before any store is needed.
   bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
   if (fits) Huge(t, size_t(n) + 1, 0), Huge(sons, size_t(n) + 1, 0);
-  // Pairs are stored in batches: the stores to t and sons hit random places, and a tight
-  // loop of them keeps many cache misses in flight where one store per parsed pair would wait
-  // for each. Later pairs still overwrite earlier ones.
+  // Pairs are stored in batches: the stores to t and sons hit random places, and a loop that
+  // only prefetches them all, then one that stores, keep many cache misses in flight where one
+  // store per parsed pair would wait for each. Later pairs still overwrite earlier ones.
   constexpr int batch = 1024;
   int pc[2 * batch], k = 0;
   for (int i = 1; i < n; i++) {
@@ -128,6 +128,8 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
                  0, n);
     }
     if ((k += 2) == 2 * batch || i == n - 1) {
+      for (int j = 0; fits && j < k; j += 2)
+        __builtin_prefetch(&t[size_t(pc[j + 1])], 1), __builtin_prefetch(&sons[size_t(pc[j])], 1);
       for (int j = 0; fits && j < k; j += 2) t[pc[j + 1]] = pc[j], sons[pc[j]]++;
       if (consumed) consumed(pos);
       k = 0;
