@@ -129,6 +129,18 @@ TEST(EndToEnd, StaleOutputIsEmptied) {
   EXPECT_EQ(std::get<1>(Dravok("1 6", "printf '123456789\\n' > dravok.out")), "6\n");
 }
 
+// An error far into a file of 30 MB: the reader has handed back the pages it passed, and the
+// line and column must still come out right.
+TEST(EndToEnd, ErrorDeepInLargeFile) {
+  const int nn = 2000000;
+  std::string in = std::to_string(nn) + " 5\n";
+  for (int v = 2; v < nn; v++) in += std::to_string(v - 1) + " " + std::to_string(v) + "\n";
+  in += std::to_string(nn - 1) + " x";
+  ExpectError(in,
+              "dravok.in:2000000:9: expected the child of pair 1999999 of 1999999, a whole "
+              "number from 0 to 2000000, found \"x\"");
+}
+
 // Depth a call stack could not take: a chain of 10^6 nodes, numbered both ways.
 TEST(EndToEnd, MillionNodeChain) {
   std::string in = "1000000 7\n";

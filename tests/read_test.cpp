@@ -120,4 +120,51 @@ TEST(Read, HugeCountInShortFile) {
   EXPECT_EQ(t, V({0, 0, 1, 2}));
 }
 
+// Plain numbers of up to 7 digits are read 8 bytes at a time. Wherever a token falls against
+// those 8 bytes and against the end of the text, the outcome must be the same: each text is
+// parsed after 0 to 15 spaces (and a line feed, so that the columns of the rest stay put) and
+// before 0 to 9 more bytes of whitespace, which the last pair never reaches.
+TEST(Read, NumbersAgainstWordAndEndOfText) {
+  const char* texts[] = {"3 4 1 2 2 3",
+                         "3 4 1 2 2 3\n",
+                         "8 1 1 2 1 3 1 4 1 5 1 6 1 7 1 8",
+                         "9999999 1 9999999 1",  // 7 digits: the word path, and a long n cut short
+                         "12345678 1",           // 8 digits: not the word path
+                         "3 0001234567 1 2 2 3",
+                         "3 0000000000004 1 2 2 3",
+                         "3 4 +1 2 -0 3",
+                         "3 4 1 2 2 +",
+                         "3 4 1 2 2 -",
+                         "3 4 1 2 2 3x",
+                         "3 4 1 2 2 1234567x",
+                         "3 4 1 2 2 1234567",
+                         "3 4 1 2 2 4",
+                         "3 4 1 2 2\x80",
+                         "3 4 1 2 2 3\x00",
+                         "2 2147483647 1 2",
+                         "2 2147483648 1 2",
+                         "1 0 0",
+                         "0"};
+  for (const char* text : texts) {
+    std::string base = "\n" + std::string(text);
+    const std::string want = Parse(base);
+    const V wt = t, ws = sons;
+    for (int k = 0; k < 16; k++)
+      for (const char* tail : {"", " ", "\n", "\t\t\t\t\t\t\t\t\t"}) {
+        std::string in = std::string(size_t(k), ' ') + base;
+        bool ends_short = want.find("the end of the file") != std::string::npos;
+        if (!ends_short) in += tail;
+        ASSERT_EQ(Parse(in), want) << "[" << in << "]";
+        if (!want.empty()) continue;  // after an error the model is not defined
+        ASSERT_EQ(t, wt) << "[" << in << "]";
+        ASSERT_EQ(sons, ws) << "[" << in << "]";
+      }
+  }
+  EXPECT_EQ(Parse("3 4 1 2 2 +"),
+            "dravok.in:1:11: expected the child of pair 2 of 2, a whole number from 0 to 3, "
+            "found \"+\"");
+  EXPECT_EQ(Parse("2 1234567 1 2"), "");
+  EXPECT_EQ(K, 1234567);
+}
+
 }  // namespace
