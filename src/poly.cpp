@@ -109,8 +109,8 @@ void Load(const uint32_t* a, int d, double* x, int L) {
   for (int i = 0; i <= d; i++) u[i] = a[i] * fi[i] % P;
   for (int i = 0; i <= d; i++) u[i] = u[i] * r[i] % P;
   for (int i = 0; i <= d; i++) {
-    int w = (d - i) % 2 ? -int(u[i]) : int(u[i]);
-    x[i] = w > P / 2 ? w - P : w < -(P / 2) ? w + P : w;
+    int w = (d - i) % 2 ? P - int(u[i]) : int(u[i]);  // in [0, P]
+    x[i] = double(w - P * (w > P / 2));
   }
   std::fill(x + d + 1, x + L, 0.0);
 }
@@ -173,9 +173,17 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
   const int j0 = s == 1 ? std::max(0, zl - (to - D - 2)) : 0;  // no weight below j0 is read
   static std::vector<uint32_t> w;  // w[D + 1 - k] is the weight of a[m - k s]
   w.resize(size_t(D) + 1);
-  for (int k = 1; k <= D + 1 - j0; k++) {
-    uint32_t b = Binom(D + 1, k);
-    w[size_t(D + 1 - k)] = k % 2 || !b ? b : P - b;
+  if (D + 1 < P) {  // C(D + 1, k) from the factorial tables, in passes that vectorise
+    Facts();
+    const uint32_t top = f[D + 1], *r = rfi.data() + (P - 2 - D);  // r[k] = 1 / (D + 1 - k)!
+    for (int k = 1; k <= D + 1 - j0; k++) w[size_t(D + 1 - k)] = top * fi[k] % P * r[k] % P;
+    for (int k = 2; k <= D + 1 - j0; k += 2)
+      if (uint32_t& b = w[size_t(D + 1 - k)]; b) b = P - b;
+  } else {
+    for (int k = 1; k <= D + 1 - j0; k++) {
+      uint32_t b = Binom(D + 1, k);
+      w[size_t(D + 1 - k)] = k % 2 || !b ? b : P - b;
+    }
   }
   for (int m = from; m < to; m++) {
     const uint32_t* q = a + m - size_t(D + 1) * s;
