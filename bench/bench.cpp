@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
   std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
   for (auto [shape, n, K, vs] : cases) {
     if (n >= 100000000)
-      std::fprintf(stderr, "writing a file of about %lld GB in %s for the next row\n",
-                   18LL * n / 1000000000, dir.c_str());
+      std::fprintf(stderr, "writing a file of about %.1f GB in %s for the next row\n", 1.8e-8 * n,
+                   dir.c_str());
     std::ofstream(dir + "/dravok.in") << Tree(shape, n, K);
     // The cells the program tabulates: s nodes times the values m it needs (see Count).
     long long s = n, x = s < P ? K % P : K, cells = s * (x <= s ? x + 1 : s + 1);

@@ -66,6 +66,31 @@ void Up(double* __restrict re, double* __restrict im, int h, int len) {
   }
 }
 
+// The stages h = 2 and h = 1 of Down on each group of 4 entries, whose twiddles are 1 and -i:
+// (x0, x1, x2, x3) -> (x0 + x1 + x2 + x3, x0 - x1 + x2 - x3, (x0 - x2) - i (x1 - x3), ...), in
+// the bit-reversed order Down leaves them.
+void Last4(double* __restrict re, double* __restrict im, int len) {
+  for (int b = 0; b < len; b += 4) {
+    double ar = re[b] + re[b + 2], ai = im[b] + im[b + 2], br = re[b + 1] + re[b + 3],
+           bi = im[b + 1] + im[b + 3], cr = re[b] - re[b + 2], ci = im[b] - im[b + 2],
+           dr = im[b + 1] - im[b + 3], di = re[b + 3] - re[b + 1];  // d = -i (x1 - x3)
+    re[b] = ar + br, im[b] = ai + bi, re[b + 1] = ar - br, im[b + 1] = ai - bi;
+    re[b + 2] = cr + dr, im[b + 2] = ci + di, re[b + 3] = cr - dr, im[b + 3] = ci - di;
+  }
+}
+
+// The stages h = 1 and h = 2 of Up on each group of 4 entries (twiddles 1 and +i), undoing
+// Last4 but for the factor 4.
+void First4(double* __restrict re, double* __restrict im, int len) {
+  for (int b = 0; b < len; b += 4) {
+    double ar = re[b] + re[b + 1], ai = im[b] + im[b + 1], br = re[b] - re[b + 1],
+           bi = im[b] - im[b + 1], cr = re[b + 2] + re[b + 3], ci = im[b + 2] + im[b + 3],
+           dr = im[b + 3] - im[b + 2], di = re[b + 2] - re[b + 3];  // d = i (x2 - x3)
+    re[b] = ar + cr, im[b] = ai + ci, re[b + 2] = ar - cr, im[b + 2] = ai - ci;
+    re[b + 1] = br + dr, im[b + 1] = bi + di, re[b + 3] = br - dr, im[b + 3] = bi - di;
+  }
+}
+
 // Stages that pair entries less than B apart stay inside blocks of B entries (32 KiB of
 // doubles), so they run block by block in the first-level cache instead of streaming the whole
 // array once per stage.
@@ -77,8 +102,12 @@ void Fft(double* re, double* im, int L) {
   if (L == 1) return;
   int h = L / 2;
   for (; h >= B; h /= 2) Down(re, im, h, L);
-  for (int b = 0; b < L; b += 2 * h)
-    for (int g = h; g >= 1; g /= 2) Down(re + b, im + b, g, 2 * h);
+  for (int b = 0; b < L; b += 2 * h) {
+    int g = h;
+    for (; g >= 4; g /= 2) Down(re + b, im + b, g, 2 * h);
+    if (g == 2) Last4(re + b, im + b, 2 * h);
+    if (g == 1) Down(re + b, im + b, 1, 2 * h);
+  }
 }
 
 // The inverse transform without the factor 1 / L, decimation in time: bit-reversed order in,
@@ -86,8 +115,11 @@ void Fft(double* re, double* im, int L) {
 void Ifft(double* re, double* im, int L) {
   if (L == 1) return;
   const int top = std::min(L, B) / 2;
-  for (int b = 0; b < L; b += 2 * top)
-    for (int g = 1; g <= top; g *= 2) Up(re + b, im + b, g, 2 * top);
+  for (int b = 0; b < L; b += 2 * top) {
+    int g = 1;
+    if (top >= 2) First4(re + b, im + b, 2 * top), g = 4;
+    for (; g <= top; g *= 2) Up(re + b, im + b, g, 2 * top);
+  }
   for (int h = 2 * top; h < L; h *= 2) Up(re, im, h, L);
 }
 
