@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -157,6 +158,15 @@ void Release(size_t pos) {
   given = upto;
 }
 
+// A mapped file that shrinks while it is read faults on the pages it lost (SIGBUS). That is
+// reported like any failed read, with the one call a signal handler may make, and ends the
+// run with status 1; "dravok.out" was emptied at the start and stays empty.
+void Shrunk(int) {
+  static const char msg[] = "dravok: cannot read dravok.in: it shrank while it was read\n";
+  if (write(2, msg, sizeof msg - 1) < 0) _exit(1);
+  _exit(1);
+}
+
 }  // namespace
 
 // A regular file is mapped and parsed in place; anything else (or a failed mapping) is read
@@ -177,10 +187,13 @@ std::string Read(std::string& note) {
   }
   std::string whole, e;
   std::string_view in;
+  struct sigaction bus = {}, old = {};
+  bus.sa_handler = Shrunk;
   if (map != MAP_FAILED) {
     madvise(map, size, MADV_SEQUENTIAL);
     base = static_cast<const char*>(map), given = 0;
     in = std::string_view(base, size);
+    sigaction(SIGBUS, &bus, &old);
     e = Parse(in, Release);
   } else {
     char buf[1 << 16];
@@ -196,7 +209,7 @@ std::string Read(std::string& note) {
   }
   if (e.empty() && n == 0 && K == 0 && in.find_first_not_of(" \t\n\r\v\f") == std::string::npos)
     note = "dravok.in holds no numbers; answering 0 for the empty problem";
-  if (map != MAP_FAILED) munmap(map, size);
+  if (map != MAP_FAILED) munmap(map, size), sigaction(SIGBUS, &old, nullptr);
   close(fd);
   return e;
 }
