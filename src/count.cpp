@@ -27,7 +27,8 @@ std::vector<uint32_t> Df(int v, int M) {
   // Per index: its table under way (from its largest child) and its leaf children. Per table
   // b: buf[b] is 0 on [0, zl[b]), a polynomial of degree dg[b] (a subtree's size, or the sum of
   // a product's), and lp[b] holds the product of its node's small light children, if any.
-  std::vector<int> bid(size_t(hi - lo), -1), L(size_t(hi - lo), 0), spare, zl, dg, lp;
+  std::vector<int> bid, L, spare, zl, dg, lp;
+  Huge(bid, size_t(hi - lo), -1), Huge(L, size_t(hi - lo), 0);
   std::vector<std::vector<uint32_t>> buf;
   // Kept from node to node, since many nodes have as many leaf children: pw is m^pl, and lt is
   // the table of a node whose ll children are all leaves, the prefix sums of m^ll.

@@ -12,8 +12,16 @@
 
 std::vector<int> at, pp, zs;
 
+namespace {
+
+std::vector<std::vector<int>> pool;  // arrays no longer needed, kept for the next Huge
+
+}  // namespace
+
 void Huge(std::vector<int>& v, size_t count, int x) {
   constexpr size_t big = size_t(1) << 21;
+  for (auto& p : pool)
+    if (v.capacity() < count && p.capacity() >= count) v.swap(p);
   if (count * sizeof(int) >= 2 * big && v.capacity() < count) {
     std::vector<int>().swap(v), v.reserve(count);  // allocated, not yet touched
     char* p = reinterpret_cast<char*>(v.data());
@@ -24,6 +32,11 @@ void Huge(std::vector<int>& v, size_t count, int x) {
   v.assign(count, x);
 }
 
+void Spare(std::vector<int>& v) {
+  if (pool.size() < 4) pool.push_back(std::move(v));
+  std::vector<int>().swap(v);
+}
+
 // Renumbers the nodes reachable from root in a preorder that visits each node's largest child
 // subtree last: index i's subtree is [i, i + zs[i]) and its parent is pp[i] < i. Children come
 // from t, so only nodes 1..n are children and each has one parent: from root (no parent) the
@@ -31,6 +44,7 @@ void Huge(std::vector<int>& v, size_t count, int x) {
 // so any depth works; at most 20 bytes per node at once besides t.
 int Tree() {
   const size_t N = size_t(n) + 1;
+  pool.clear();  // what an earlier count left
   // Children by a counting sort on the parent: those of v are ch[off[v] .. off[v + 1]), in
   // increasing order, and fc[v] is the first of them. Node 0 collects the nodes without a
   // parent; it is never reached as a child, and when it is the root no node lacks a parent.
@@ -60,15 +74,15 @@ int Tree() {
       for (int k = b; k < e; k++) q[s] = ch[size_t(k)], pq[s++] = int(h);
     }
   }
-  std::vector<int>().swap(ch), std::vector<int>().swap(fc);
+  pp = std::move(fc);
   // Subtree sizes, children before parents. Dead arrays lend their memory to new ones: fresh
   // memory costs a page fault and the kernel's zeroing per page.
-  sz = std::move(off), ix.reserve(s);
+  sz = std::move(off), ix = std::move(ch);
   sz.assign(s, 1);
   for (size_t h = s; h-- > 1;) sz[size_t(pq[h])] += sz[h];
   // Top-down, each child's block starts after its parent and its lighter siblings' blocks;
   // ix[h] is the index of q[h]. The children of position h are the positions c.. with pq = h.
-  Huge(ix, s, 0);
+  ix.assign(s, 0);
   for (size_t h = 0, c = 1; h < s; h++) {
     size_t b = c, heavy = 0;
     for (; c < s && size_t(pq[c]) == h; c++)
@@ -78,7 +92,7 @@ int Tree() {
       if (j != heavy) ix[j] = k, k += sz[j];
     if (heavy) ix[heavy] = k;
   }
-  Huge(pp, s, -1);
+  pp.assign(s, -1);
   for (size_t h = 1; h < s; h++) pp[size_t(ix[h])] = ix[size_t(pq[h])];
   zs = std::move(pq);
   for (size_t h = 0; h < s; h++) zs[size_t(ix[h])] = sz[h];
@@ -86,5 +100,6 @@ int Tree() {
   at = std::move(sz);
   at.assign(N, -1);
   for (size_t h = 0; h < s; h++) at[size_t(q[h])] = ix[h];
+  Spare(q), Spare(ix);  // for the count's arrays of one entry per index
   return int(s);
 }
