@@ -217,15 +217,28 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
       w[size_t(D + 1 - k)] = k % 2 || !b ? b : P - b;
     }
   }
-  for (int m = from; m < to; m++) {
-    const uint32_t* q = a + m - size_t(D + 1) * s;
-    uint64_t x = 0;
-    if (s == 1) {
+  if (s == 1) {
+    for (int m = from; m < to; m++) {
+      const uint32_t* q = a + m - size_t(D + 1);
+      uint64_t x = 0;
       for (int j = std::max(0, zl - (m - D - 1)); j <= D; j++) x += uint64_t(w[j]) * q[j];
-    } else {
-      for (int j = 0; j <= D; j++) x += uint64_t(w[j]) * q[size_t(j) * s];
+      a[m] = uint32_t(x % P);
     }
-    a[m] = uint32_t(x % P);
+    return;
+  }
+  // With a step s >= 256 no value of a block of 256 reads another of the same block: the sums
+  // run term by term over the whole block, each term a contiguous run that vectorises.
+  constexpr int Bm = 256;
+  uint64_t x[Bm];
+  for (int m0 = from; m0 < to; m0 += Bm) {
+    const int e = std::min(Bm, to - m0);
+    std::fill(x, x + e, 0);
+    for (int j = 0; j <= D; j++) {
+      const uint32_t* q = a + m0 - size_t(D + 1 - j) * s;
+      const uint64_t wj = w[j];
+      for (int k = 0; k < e; k++) x[k] += wj * q[k];
+    }
+    for (int k = 0; k < e; k++) a[m0 + k] = uint32_t(x[k] % P);
   }
 }
 
