@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "dravok.h"
+#include "tree.h"
 
 static std::FILE* fout;
 
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
   int ans = 0;
   try {
     err = Read(note);
-    std::vector<int>().swap(sons);  // the count does not read it: its memory goes back first
+    Spare(sons);  // the count does not read it: its memory serves the count's own arrays
     if (err.empty()) ans = Count();
   } catch (const std::bad_alloc&) {
     err = "out of memory for the tree in dravok.in";

@@ -6,6 +6,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "dravok.h"
@@ -23,7 +24,7 @@ void Huge(std::vector<int>& v, size_t count, int x) {
   for (auto& p : pool)
     if (v.capacity() < count && p.capacity() >= count) v.swap(p);
   if (count * sizeof(int) >= 2 * big && v.capacity() < count) {
-    std::vector<int>().swap(v), v.reserve(count);  // allocated, not yet touched
+    std::vector<int>().swap(v), v.reserve(count + 16);  // not yet touched; room to serve again
     char* p = reinterpret_cast<char*>(v.data());
     size_t skip = (big - reinterpret_cast<uintptr_t>(p) % big) % big;
     size_t len = (count * sizeof(int) - skip) / big * big;
@@ -33,7 +34,10 @@ void Huge(std::vector<int>& v, size_t count, int x) {
 }
 
 void Spare(std::vector<int>& v) {
-  if (pool.size() < 4) pool.push_back(std::move(v));
+  if (pool.size() < 4) pool.emplace_back();
+  auto small = std::min_element(pool.begin(), pool.end(),
+                                [](auto& x, auto& y) { return x.capacity() < y.capacity(); });
+  if (small->capacity() < v.capacity()) small->swap(v);
   std::vector<int>().swap(v);
 }
 
@@ -44,7 +48,6 @@ void Spare(std::vector<int>& v) {
 // so any depth works; at most 20 bytes per node at once besides t.
 int Tree() {
   const size_t N = size_t(n) + 1;
-  pool.clear();  // what an earlier count left
   // Children by a counting sort on the parent: those of v are ch[off[v] .. off[v + 1]), in
   // increasing order, and fc[v] is the first of them. Node 0 collects the nodes without a
   // parent; it is never reached as a child, and when it is the root no node lacks a parent.

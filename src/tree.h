@@ -12,7 +12,7 @@ extern std::vector<int> zs;  // zs[i]: nodes in index i's subtree
 // v = count copies of x, in memory backed by huge pages where the system grants them: arrays of
 // tens of megabytes read at random then miss the translation cache far less often, and take a
 // page fault per 2 MiB instead of per 4 KiB.
-// Arrays given back by Spare (at most four) serve first, so that memory the process already
-// holds is used again rather than handed back and asked for anew.
+// Arrays given back by Spare (the four largest are kept) serve first, so that memory the
+// process already holds is used again rather than handed back and asked for anew.
 void Huge(std::vector<int>& v, size_t count, int x);
 void Spare(std::vector<int>& v);
