@@ -131,7 +131,7 @@ TEST(Count, StressHugeKAgainstEnumeration) {
 TEST(Count, StressMidSizeAgainstRecursion) {
   std::mt19937 g(2024);
   for (int it = 0; it < 400; it++) {
-    int nn = int(g() % 300) + 1, KK = int(g() % 400);
+    int nn = int(g() % 300) + 1, KK = int(g() % 700);
     Pairs ps = RandomPairs(g, nn, it % 4 == 0);
     if (it % 5 == 1)  // stars and brooms: many leaf children under one node
       for (auto& [p, c] : ps) p = g() % 4 ? ps[0].first : p;
