@@ -13,9 +13,10 @@
 
 // Tables for the nodes of v's subtree, children before parents, the largest child first. A
 // node's table starts as its largest child's (in place) and the others are multiplied into it;
-// a table is held only while its node waits for a light child, which holds at most half its
-// subtree, so at most log2(size) + 4 tables live at once (with the two kept below): memory
-// O(M log n). Leaf children are not tabulated: L of them multiply the product by m^L.
+// a node holds its table and the product of its small light children only while it waits for
+// a light child, which holds at most half its subtree, so at most 2 log2(size) + 4 tables live
+// at once (with the two kept below): memory O(M log n). Leaf children are not tabulated: L of
+// them multiply the product by m^L.
 // Two facts shorten the tables. h_u(m) = 0 while m values cannot cover a path down from u, and
 // no loop runs over the zeros a table starts with. And a subtree of z nodes needs only z + 1
 // values if z < P, P (z div P + 1) otherwise (see Lengthen); a table grows only when its parent
@@ -111,7 +112,7 @@ std::vector<uint32_t> Df(int v, int M) {
 // h_root(K) mod P for the s nodes reachable from root. When s < P, K is first reduced mod P:
 // h_root = sum_{j<=s} c_j C(m, j) and C(K, j) = C(K mod P, j) mod P for j < P (Lucas). If the
 // reduced K' is at most s, h_root is tabulated up to K'; otherwise up to s and interpolated.
-// Time O(n + s * min(K', s)) at worst, O(n + s * min(K', P)) for trees of small subtrees.
+// Time O(n + s * min(K', s)) at worst; Df says what the tables really cost.
 int Count() {
   int s = Tree();
   long long x = s < P ? K % P : K;

@@ -57,6 +57,7 @@ bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
   // one 8-byte word (little-endian: the first byte is the lowest). A byte is a digit when it is
   // at least '0' and at most '9'; each test is done on all bytes at once with no carry between
   // them, as the sums stay below 0x100 in every byte. Anything else takes the exact path below.
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the word path reads little-endian");
   if (pos + 8 <= in.size()) {
     constexpr uint64_t H = 0x8080808080808080ULL, ones = 0x0101010101010101ULL;
     uint64_t w;
