@@ -29,22 +29,22 @@ void Facts() {
 int Bal(uint32_t x) { return x > P / 2 ? int(x) - P : int(x); }
 
 // Complex transforms of length L = 2^k <= N on split real and imaginary parts. The twiddles of
-// the stage that pairs entries h apart are c[h + j] + i s[h + j] = exp(-i pi j / h), j < h, each
+// the stage that pairs entries h apart are co[h + j] + i si[h + j] = exp(-i pi j / h), j < h, each
 // from the library's cos and sin (within an ulp), never by recurrence.
 constexpr int N = 1 << 15;
-std::vector<double> c, s;
+std::vector<double> co, si;
 
 void Twiddles() {
-  if (!c.empty()) return;
-  c.assign(N, 0), s.assign(N, 0);
+  if (!co.empty()) return;
+  co.assign(N, 0), si.assign(N, 0);
   const double pi = std::acos(-1.0);
   for (int h = 1; h < N; h *= 2)
-    for (int j = 0; j < h; j++) c[h + j] = std::cos(pi * j / h), s[h + j] = -std::sin(pi * j / h);
+    for (int j = 0; j < h; j++) co[h + j] = std::cos(pi * j / h), si[h + j] = -std::sin(pi * j / h);
 }
 
 // One stage of either transform over [0, len): butterflies on the entries h apart.
 void Down(double* __restrict re, double* __restrict im, int h, int len) {
-  const double *wr = c.data() + h, *wi = s.data() + h;
+  const double *wr = co.data() + h, *wi = si.data() + h;
   for (int b = 0; b < len; b += 2 * h) {
     double *xr = re + b, *xi = im + b, *yr = xr + h, *yi = xi + h;
     for (int j = 0; j < h; j++) {
@@ -55,7 +55,7 @@ void Down(double* __restrict re, double* __restrict im, int h, int len) {
   }
 }
 void Up(double* __restrict re, double* __restrict im, int h, int len) {
-  const double *wr = c.data() + h, *wi = s.data() + h;
+  const double *wr = co.data() + h, *wi = si.data() + h;
   for (int b = 0; b < len; b += 2 * h) {
     double *xr = re + b, *xi = im + b, *yr = xr + h, *yi = xi + h;
     for (int j = 0; j < h; j++) {
