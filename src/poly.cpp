@@ -152,17 +152,13 @@ void Load(const uint32_t* a, int d, double* x, int L) {
 // doubles, exact for integers below 2^53, and set right by one P where q / P was rounded across
 // an integer.
 void Store(const double* y, uint32_t* a, int d, int T) {
-  static std::vector<uint32_t> m;
-  m.resize(size_t(T));
   const double big = 6755399441055744.0, inv = 1.0 / P;
   for (int x = d + 1; x < T; x++) {
     double q = (y[x] + big) - big, r = q - P * std::floor(q * inv);
     r = r < 0 ? r + P : r >= P ? r - P : r;
-    m[x] = uint32_t(int(r));
+    a[x] = uint32_t(int(r));
   }
-  const uint32_t* g = fi.data() - (d + 1);  // g[x] = 1 / (x-d-1)!
-  for (int x = d + 1; x < T; x++) m[x] = m[x] * f[x] % P;
-  for (int x = d + 1; x < T; x++) a[x] = m[x] * g[x] % P;
+  for (int x = d + 1; x < T; x++) a[x] = a[x] * f[x] % P * fi[x - d - 1] % P;
 }
 
 }  // namespace
@@ -315,19 +311,14 @@ int Start(std::vector<uint32_t>& a, int to, long long z, int zl) {
 }  // namespace
 
 // A table of z >= P nodes holds P (z div P + 1) values and is lengthened on each residue class
-// (step P). One of z < P nodes holds z + 1 values (fewer only when no more are ever asked for):
-// it is lengthened to min(to, P) values, by the recurrence where that costs less than the
-// convolution, and beyond P by its period. Two tables that both take the convolution share it.
+// (step P). One of z < P nodes holds at least z + 1 values (fewer only when no more are ever
+// asked for): it is lengthened to min(to, P) values, by the recurrence where that costs less than
+// the convolution, and beyond P by its period. Two tables that both take the convolution share it.
 void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl, std::vector<uint32_t>* b,
               long long zb, int zlb) {
-  int ta = Start(a, to, z, zl), tb = b ? Start(*b, to, zb, zlb) : 0;
-  if (ta && tb) {
-    Lagrange(a.data(), int(z), ta, b->data(), int(zb));
-  } else if (ta) {
-    Lagrange(a.data(), int(z), ta);
-  } else if (tb) {
-    Lagrange(b->data(), int(zb), tb);
-  }
+  int ta = Start(a, to, z, zl), tb = b ? Start(*b, to, zb, zlb) : 0;  // both min(to, P) if set
+  if (ta) Lagrange(a.data(), int(z), ta, tb ? b->data() : nullptr, int(zb));
+  if (!ta && tb) Lagrange(b->data(), int(zb), tb);
   if (ta) Recur(a.data(), ta, to, 0, P, 0);
   if (tb) Recur(b->data(), tb, to, 0, P, 0);
 }
