@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "naive.h"
+#include "tree.h"
 
 namespace {
 
@@ -89,6 +90,40 @@ TEST(Count, TablesMatchPrefixTables) {
     std::vector<int> tab = Df_naive(root);
     for (int x = 0; x <= KK; x++)
       ASSERT_EQ(tab[x], (int(h[KK]) - int(h[KK - x]) + P) % P) << in << "x=" << x;
+  }
+}
+
+// The renumbering against its definition, on random trees with junk pairs (cycles, repeats,
+// node 0): every reachable node gets one index, its parent's index is its parent's, its
+// subtree is the block [i, i + zs[i]) with its children's blocks side by side in it, and the
+// largest child's block comes last.
+TEST(Count, RenumberingIsHeavyLastPreorder) {
+  std::mt19937 g(77);
+  for (int it = 0; it < 2000; it++) {
+    int nn = int(g() % 60) + 1;
+    std::string in = Text(nn, 1, RandomPairs(g, nn, it % 2));
+    ASSERT_EQ(Parse(in), "");
+    const int s = Tree();
+    std::vector<int> node(size_t(s), -1), end(size_t(s), 0);
+    for (int v = 0; v <= nn; v++) {
+      if (at[v] < 0) continue;
+      ASSERT_EQ(node[at[v]], -1) << in;
+      node[at[v]] = v;
+    }
+    ASSERT_EQ(at[root], 0) << in;
+    for (int i = 0; i < s; i++) {
+      ASSERT_GE(node[i], 0) << in;
+      ASSERT_EQ(pp[i], i ? at[t[node[i]]] : -1) << in;
+      end[i] = i + 1;  // the children of i, in index order, must tile (i, i + zs[i])
+      int last = 0;
+      for (int c = i + 1; c < i + zs[i]; c += zs[c]) {
+        ASSERT_EQ(pp[c], i) << in;
+        last = c, end[i] = c + zs[c];
+      }
+      ASSERT_EQ(end[i], i + zs[i]) << in;
+      for (int c = i + 1; last && c < last; c += zs[c]) ASSERT_LE(zs[c], zs[last]) << in;
+    }
+    ASSERT_EQ(zs[0], s) << in;
   }
 }
 
