@@ -4,6 +4,7 @@
 // and the answer is h_root(K). h_v is a polynomial of degree |subtree(v)| with integer
 // coefficients in the binomial basis, which bounds how many values m must be tabulated.
 #include <algorithm>
+#include <map>
 #include <utility>
 
 #include "dravok.h"
@@ -14,30 +15,44 @@
 // Tables for the nodes of v's subtree, children before parents, the largest child first. A
 // node's table starts as its largest child's (in place) and the others are multiplied into it;
 // a node holds its table and the product of its small light children only while it waits for
-// a light child, which holds at most half its subtree, so at most 2 log2(size) + 4 tables live
-// at once (with the two kept below): memory O(M log n). Leaf children are not tabulated: L of
-// them multiply the product by m^L.
+// a light child, which holds at most half its subtree, so O(log n) tables live at once besides
+// the light products that steps still wait on (below): memory O(M log n). Leaf children are not
+// tabulated: L of them multiply the product by m^L.
 // Two facts shorten the tables. h_u(m) = 0 while m values cannot cover a path down from u, and
 // no loop runs over the zeros a table starts with. And a subtree of z nodes needs only z + 1
 // values if z < P, P (z div P + 1) otherwise (see Lengthen); a table grows only when its parent
-// needs more. Time O(sum over tabulated nodes u of min(M, z_u + 1 + P [z_u >= P])) for the
-// passes, plus the lengthening of each child's table to its parent's: per child, the cheaper of
-// new values times degree and a convolution of O(T log T) for T = min(M, P, parent's values).
+// needs more.
+// Going up a heavy path, a node's step h = S(g h') (S the exclusive prefix sum, g the product of
+// its other children, periodic with period P) waits until up to R steps are known, which then
+// run block by block over the table while a block stays in the first-level cache. A run of k
+// nodes with one child each is k prefix sums at once, one convolution (Sums), where that costs
+// less than k passes. Time O(sum over tabulated nodes u of min(M, z_u + 1 + P [z_u >= P])) at
+// worst for the passes, plus the lengthening of each table to its parent's: per table, the
+// cheaper of new values times degree and a convolution of O(T log T), T = min(M, P, values).
 std::vector<uint32_t> Df(int v, int M) {
+  constexpr int R = 16;
   const int lo = at[v], hi = lo + zs[lo];
   // Per index: its table under way (from its largest child) and its leaf children. Per table
-  // b: buf[b] is 0 on [0, zl[b]), a polynomial of degree dg[b] (a subtree's size, or the sum of
-  // a product's), and lp[b] holds the product of its node's small light children, if any.
-  std::vector<int> bid, L, spare, zl, dg, lp;
+  // b: buf[b] is 0 on [0, zl[b]) and a polynomial of degree dg[b]; it becomes node nd[b]'s table
+  // once the steps st[b] (pairs: a light product's table or -1, leaf children) are run, lowest
+  // node first; lp[b] holds the product of nd[b]'s parent's small light children, if any.
+  std::vector<int> bid, L, spare, zl, dg, lp, nd;
   Huge(bid, size_t(hi - lo), -1), Huge(L, size_t(hi - lo), 0);
-  std::vector<std::vector<uint32_t>> buf;
-  // Kept from node to node, since many nodes have as many leaf children: pw is m^pl, and lt is
-  // the table of a node whose ll children are all leaves, the prefix sums of m^ll.
-  std::vector<uint32_t> pw, lt;
-  int pl = -1, ll = -1, lz = 0;
+  std::vector<std::vector<uint32_t>> buf, pw(64);  // pw[l]: m^l for l < 64, at up to P values
+  std::vector<std::vector<int>> st;
+  // For flush: factors in 16 bits kept by their first values (memo) and powers m^l by l (ph,
+  // at pn[l] values), and room for the others.
+  std::map<std::vector<uint32_t>, std::vector<uint16_t>> memo;
+  std::vector<std::vector<uint16_t>> ph(64), hs;
+  std::vector<int> pn(64, 0);
+  // Kept from node to node, since many nodes have as many leaf children: lt is the table of a
+  // node whose ll children are all leaves, the prefix sums of m^ll.
+  std::vector<uint32_t> lt;
+  int ll = -1, lz = 0, ut = hi;  // ut: the top of the run of one-child nodes last measured
   auto get = [&] {
     if (spare.empty()) {
-      buf.emplace_back(), zl.push_back(0), dg.push_back(0), lp.push_back(-1);
+      buf.emplace_back(), st.emplace_back();
+      zl.push_back(0), dg.push_back(0), lp.push_back(-1), nd.push_back(-1);
       spare.push_back(int(buf.size()) - 1);
     }
     int b = spare.back();
@@ -57,53 +72,154 @@ std::vector<uint32_t> Df(int v, int M) {
     Mul(buf[into].data() + z, buf[b].data() + z, len - z);
     spare.push_back(b);
   };
+  // Runs the steps waiting on b: buf[b] becomes nd[b]'s table, at need(zs[nd[b]]) values.
+  auto flush = [&](int b) {
+    if (st[b].empty()) return;
+    std::vector<int> s = std::move(st[b]);  // taken, as get() may move st's entries
+    st[b].clear();
+    const int T = need(zs[nd[b]]), G = std::min(T, P), r = int(s.size()) / 2, z0 = zl[b];
+    Lengthen(buf[b], T, dg[b], z0);
+    // Each step's other factor at G values (beyond, its period): a light product lengthened
+    // (two at a time), times m^l for l leaf children, held in 16 bits with its Shoup quotients
+    // (gv[j], gq[j]). Small products repeat (a node over one leaf, over two, ...), so at a whole
+    // period they are kept by their first values and l, as powers are by l.
+    std::vector<const uint16_t*> gv(r), gq(r);
+    std::vector<std::vector<uint32_t>> key(r);
+    for (int j = 0; j < r; j++) {
+      const int x = s[2 * j];
+      if (x < 0 || G < P || dg[x] >= 16) continue;
+      key[j].assign(buf[x].begin(), buf[x].begin() + dg[x] + 1), key[j].push_back(s[2 * j + 1]);
+      if (auto it = memo.find(key[j]); it != memo.end())
+        gv[j] = it->second.data(), gq[j] = gv[j] + P, spare.push_back(x), s[2 * j] = -2;
+    }
+    int q = -1;
+    for (int j = 0; j < r; j++) {
+      int x = s[2 * j];
+      if (x >= 0 && q < 0)
+        q = x;
+      else if (x >= 0)
+        Lengthen(buf[q], G, dg[q], zl[q], &buf[x], dg[x], zl[x]), q = -1;
+    }
+    if (q >= 0) Lengthen(buf[q], G, dg[q], zl[q]);
+    if (hs.size() < size_t(r)) hs.resize(size_t(r));
+    int z = z0;
+    for (int j = 0; j < r; j++) {
+      const int x = s[2 * j], l = s[2 * j + 1];
+      if (x == -2) {  // kept: every table, and so every product, vanishes at 0
+        z = std::max(z, 1) + 1;
+        continue;
+      }
+      // A product vanishes where a factor does, and a prefix sum one value further.
+      z = std::max(z, x >= 0 ? std::max(zl[x], int(l > 0)) : int(l > 0)) + 1;
+      if (x < 0 && l < 64) {
+        if (pn[l] < G) {
+          if (int(pw[l].size()) < G) pw[l].resize(G), Pow(pw[l].data(), G, l);
+          ph[l].resize(2 * P), Shoup(pw[l].data(), ph[l].data(), ph[l].data() + P, G), pn[l] = G;
+        }
+        gv[j] = ph[l].data(), gq[j] = gv[j] + P;
+        continue;
+      }
+      int u = x;  // the factor in 32 bits
+      if (x < 0 || l >= 64) {
+        int y = get();
+        buf[y].resize(G), Pow(buf[y].data(), G, l), spare.push_back(y);
+        if (x < 0) u = y;
+        if (x >= 0) Mul(buf[x].data(), buf[y].data(), G);
+      } else if (l) {
+        if (int(pw[l].size()) < G) pw[l].resize(G), Pow(pw[l].data(), G, l);
+        Mul(buf[x].data(), pw[l].data(), G);
+      }
+      hs[j].resize(2 * P), Shoup(buf[u].data(), hs[j].data(), hs[j].data() + P, G);
+      gv[j] = hs[j].data(), gq[j] = gv[j] + P;
+      if (!key[j].empty() && memo.size() < 64) memo.emplace(key[j], hs[j]);
+    }
+    // Block by block, each narrowed to 16 bits in the first-level cache while every step runs
+    // over it; blocks do not straddle a period, so the factors are read from m mod P on.
+    std::vector<uint16_t> c(r, 0);  // each step's sum so far
+    uint16_t w[2048];
+    for (int m = z0, e; m < T; m = e) {
+      e = std::min({T, m + 2048, (m / P + 1) * P});
+      uint32_t* a = buf[b].data() + m;
+      for (int i = 0; i < e - m; i++) w[i] = uint16_t(a[i]);
+      for (int j = 0; j < r; j++) Step(w, gv[j] + m % P, gq[j] + m % P, e - m, c[j]);
+      for (int i = 0; i < e - m; i++) a[i] = w[i];
+    }
+    for (int j = 0; j < r; j++)
+      if (s[2 * j] >= 0) spare.push_back(s[2 * j]);
+    dg[b] = zs[nd[b]], zl[b] = std::min(z, T);
+  };
+  // Node i and the k - 1 nodes above it have one child each: the top's table is k prefix sums
+  // of i's child's table b, by one convolution.
+  auto run = [&](int b, int i, int k) {
+    flush(b);
+    const int top = i - k + 1, T = need(zs[top]), z0 = zl[b], x = T - z0 - k;
+    if (x > 0) Lengthen(buf[b], T - k, dg[b], z0);
+    std::vector<uint32_t> y = Sums(buf[b].data() + z0, x, k);
+    buf[b].assign(T, 0), std::copy(y.begin(), y.end(), buf[b].begin() + std::min(T, z0 + k));
+    zl[b] = std::min(T, z0 + k), dg[b] = zs[top];
+  };
+  // Whether that convolution costs less than the k passes, in units of a pass's entry: a
+  // transform of 2^16 for every P values and one more, and the sums of rows that follow.
+  auto cheaper = [&](int b, int i, int k) {
+    const int z0 = zl[b] + int(st[b].size()) / 2, x = need(zs[i - k + 1]) - z0 - k;
+    double rows = x > 0 ? (x + P - 1) / P : 0, conv = (rows + 1) * 4e6 + 2 * rows * rows * P;
+    double pass = 0;
+    for (int j = 0; j < k && pass <= conv; j++) pass += std::max(0, need(zs[i - j]) - z0 - j - 1);
+    return pass > conv;
+  };
   // Descending indices reach a node after all its subtree, and its largest child's first.
   for (int i = hi - 1; i >= lo; i--) {
     if (zs[i] == 1 && i > lo) {
       L[pp[i] - lo]++;
       continue;
     }
-    int b = bid[i - lo], l = L[i - lo], len = need(zs[i]);
-    if (b < 0) {  // only leaf children (or none): len depends on l alone
+    int b = bid[i - lo], l = L[i - lo];
+    if (b < 0) {  // only leaf children (or none): the table depends on l alone
+      const int len = need(zs[i]);
       if (l != ll) {
         lt.resize(len), Pow(lt.data(), len, ll = l), Prefix(lt.data(), len);
         for (lz = 0; lz < len && !lt[lz];) lz++;
       }
       b = get();
-      buf[b] = lt, zl[b] = lz;
-    } else {  // the largest child's table, lengthened here with the light product
-      int q = lp[b];
-      if (q < 0) Lengthen(buf[b], len, dg[b], zl[b]);
-      if (q >= 0) Lengthen(buf[b], len, dg[b], zl[b], &buf[q], dg[q], zl[q]), fold(b, q, len);
-      lp[b] = -1;
-      int z = zl[b];  // >= 1: every table starts with h(0) = 0
-      if (l && (l != pl || int(pw.size()) < len)) pw.resize(len), Pow(pw.data(), len, pl = l);
-      if (l) Mul(buf[b].data() + z, pw.data() + z, len - z);
-      // Products vanish below z, so their prefix sums do up to z.
-      Prefix(buf[b].data() + z, len - z), zl[b] = std::min(z + 1, len);
+      buf[b] = lt, zl[b] = lz, dg[b] = zs[i];
+    } else {
+      int k = 0;  // a run of one-child nodes from i up, measured once from its lowest node
+      if (zs[i] == zs[i + 1] + 1 && i < ut) {
+        while (i - k >= lo && zs[i - k] == zs[i - k + 1] + 1) k++;
+        ut = i - k + 1;
+        if (!cheaper(b, i, k)) k = 0;
+      }
+      if (k) {
+        run(b, i, k), i -= k - 1;
+      } else {
+        st[b].push_back(lp[b]), st[b].push_back(l), lp[b] = -1;
+        if (int(st[b].size()) == 2 * R) nd[b] = i, flush(b);
+      }
     }
-    dg[b] = zs[i];
+    nd[b] = i;
     if (i == lo) {
-      Lengthen(buf[b], M, zs[i], zl[b]);
+      flush(b), Lengthen(buf[b], M, zs[i], zl[b]);
       return std::move(buf[b]);
     }
-    // The largest child comes first and its table becomes the parent's. Small light children
-    // are multiplied together at as many values as their product's degree needs, so that the
-    // product is lengthened to the parent's values once, not each of them; two tables that are
-    // lengthened to the same values are lengthened together.
+    // The largest child comes first and its table becomes the parent's, steps and all. Small
+    // light children are multiplied together at as many values as their product's degree
+    // needs, so that the product is lengthened to the parent's values once, not each of them;
+    // two tables that are lengthened to the same values are lengthened together.
     const int z = zs[i], pb = bid[pp[i] - lo], q = pb < 0 ? -1 : lp[pb];
     if (pb < 0) {
       bid[pp[i] - lo] = b;
     } else if (z < P && (q < 0 || dg[q] + z < P)) {
+      flush(b);
       if (q < 0) {
         lp[pb] = b;
       } else {
         int len2 = need(dg[q] + z);
         Lengthen(buf[q], len2, dg[q], zl[q], &buf[b], z, zl[b]), fold(q, b, len2), dg[q] += z;
       }
-    } else {
+    } else {  // a large light child: into the largest child's table at the parent's values
+      flush(b), flush(pb);
       int plen = need(zs[pp[i]]);
-      Lengthen(buf[pb], plen, dg[pb], zl[pb], &buf[b], z, zl[b]), fold(pb, b, plen);
+      Lengthen(buf[pb], plen, dg[pb], zl[pb], &buf[b], z, zl[b]), fold(pb, b, plen), dg[pb] += z;
     }
   }
   return {};  // not reached: v, at index lo, returns

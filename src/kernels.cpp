@@ -2,6 +2,8 @@
 // product under P^2 < 2^31, so the lanes stay 32 bits wide.
 #include "kernels.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -89,4 +91,102 @@ void Prefix(uint32_t* a, int M) {
     }
     acc %= P;
   }
+}
+
+namespace {
+
+// 2W lanes of 16 bits; residues below P < 2^15 leave a bit for the sum of two.
+constexpr int H = 2 * W;
+typedef uint16_t Hec __attribute__((vector_size(2 * H)));
+typedef uint32_t Hec2 __attribute__((vector_size(4 * H)));
+
+// The high halves of the lanes' 32-bit products, and x moved up by S lanes inside each group of
+// 8 (zeros shifted in): one instruction each where the target has it.
+#if defined(__AVX512BW__)
+Hec Hi(Hec a, Hec b) { return Hec(_mm512_mulhi_epu16(__m512i(a), __m512i(b))); }
+template <int S>
+Hec In(Hec x) {
+  return Hec(_mm512_bslli_epi128(__m512i(x), 2 * S));
+}
+#elif defined(__AVX2__) && !defined(__AVX512F__)
+Hec Hi(Hec a, Hec b) { return Hec(_mm256_mulhi_epu16(__m256i(a), __m256i(b))); }
+template <int S>
+Hec In(Hec x) {
+  return Hec(_mm256_bslli_epi128(__m256i(x), 2 * S));
+}
+#elif defined(__SSE2__) && !defined(__AVX2__)
+Hec Hi(Hec a, Hec b) { return Hec(_mm_mulhi_epu16(__m128i(a), __m128i(b))); }
+template <int S>
+Hec In(Hec x) {
+  return Hec(_mm_bslli_si128(__m128i(x), 2 * S));
+}
+#else
+Hec Hi(Hec a, Hec b) {
+  return __builtin_convertvector(
+      __builtin_convertvector(a, Hec2) * __builtin_convertvector(b, Hec2) >> 16, Hec);
+}
+template <int S, size_t... I>
+Hec In(Hec x, std::index_sequence<I...>) {
+  return __builtin_shufflevector(x, Hec{}, (int(I) % 8 >= S ? int(I) - S : H)...);
+}
+template <int S>
+Hec In(Hec x) {
+  return In<S>(x, std::make_index_sequence<H>());
+}
+#endif
+
+// x with each group of 8 lanes, from the G-th on, given the top lane of the group G before it.
+template <int G, size_t... I>
+Hec Over(Hec x, std::index_sequence<I...>) {
+  return __builtin_shufflevector(x, Hec{}, (int(I) >= 8 * G ? int(I) / 8 * 8 - 8 * G + 7 : H)...);
+}
+template <size_t... I>
+Hec TopH(Hec x, std::index_sequence<I...>) {
+  return __builtin_shufflevector(x, x, (int(I) * 0 + H - 1)...);
+}
+
+// x mod P for x < 2P, and x + y mod P for residues x and y: no wider lanes needed.
+Hec Red(Hec x) { return x < Hec(x - P) ? x : Hec(x - P); }
+Hec Add(Hec x, Hec y) { return Red(x + y); }
+
+// Inclusive prefix sums of the lanes mod P: within groups of 8 by shifts, then across groups
+// (a shift by H or more lanes is zero and compiles to nothing).
+Hec ScanH(Hec x) {
+  x = Add(x, In<1>(x));
+  x = Add(x, In<2>(x));
+  x = Add(x, In<4>(x));
+  if constexpr (H > 8) x = Add(x, Over<1>(x, std::make_index_sequence<H>()));
+  if constexpr (H > 16) x = Add(x, Over<2>(x, std::make_index_sequence<H>()));
+  return x;
+}
+
+}  // namespace
+
+// O(M), in H lanes of 16 bits. With gs = floor(g 2^16 / P) and q = floor(a gs / 2^16), a g - q P
+// lies in [0, 2P) for a < 2^16 (Shoup), so it is found from the low halves of both products and
+// one conditional subtraction. Every sum of two residues is reduced at once.
+void Step(uint16_t* __restrict a, const uint16_t* __restrict g, const uint16_t* __restrict gs,
+          int M, uint16_t& c) {
+  Hec carry = Hec{} + c;
+  int m = 0;
+  for (; m + H <= M; m += H) {
+    Hec x, y, ys;
+    std::memcpy(&x, a + m, sizeof x), std::memcpy(&y, g + m, sizeof y);
+    std::memcpy(&ys, gs + m, sizeof ys);
+    x = Red(Hec(x * y - Hi(x, ys) * P));
+    Hec s = ScanH(x), o = s - x;  // inclusive minus own entry, mod P
+    o = Add(o < Hec(o + P) ? o : Hec(o + P), carry);
+    std::memcpy(a + m, &o, sizeof o);
+    carry = Add(carry, TopH(s, std::make_index_sequence<H>()));
+  }
+  uint32_t acc = carry[0];
+  for (; m < M; m++) {
+    uint32_t x = uint32_t(a[m]) * g[m] % P;
+    a[m] = uint16_t(acc), acc = (acc + x) % P;
+  }
+  c = uint16_t(acc);
+}
+
+void Shoup(const uint32_t* a, uint16_t* g, uint16_t* gs, int len) {
+  for (int i = 0; i < len; i++) g[i] = uint16_t(a[i]), gs[i] = uint16_t((a[i] << 16) / P);
 }

@@ -31,7 +31,7 @@ int Bal(uint32_t x) { return x > P / 2 ? int(x) - P : int(x); }
 // Complex transforms of length L = 2^k <= N on split real and imaginary parts. The twiddles of
 // the stage that pairs entries h apart are co[h + j] + i si[h + j] = exp(-i pi j / h), j < h, each
 // from the library's cos and sin (within an ulp), never by recurrence.
-constexpr int N = 1 << 15;
+constexpr int N = 1 << 16;
 std::vector<double> co, si;
 
 void Twiddles() {
@@ -147,17 +147,28 @@ void Load(const uint32_t* a, int d, double* x, int L) {
   std::fill(x + d + 1, x + L, 0.0);
 }
 
-// a[x] = x! / (x-d-1)! * (the nearest integer to y[x], mod P), for d < x < T. Rounding adds and
-// takes away 1.5 * 2^52, which leaves an integer for |y| < 2^51; the remainder by P is taken in
-// doubles, exact for integers below 2^53, and set right by one P where q / P was rounded across
-// an integer.
-void Store(const double* y, uint32_t* a, int d, int T) {
+// r[j] = the nearest integer to y[j], mod P, for j < len. Rounding adds and takes away
+// 1.5 * 2^52, which leaves an integer for |y| < 2^51; the remainder by P is taken in doubles,
+// exact for integers below 2^53, and set right by one P where q / P was rounded across an
+// integer.
+void Round(const double* y, uint32_t* r, int len) {
   const double big = 6755399441055744.0, inv = 1.0 / P;
-  for (int x = d + 1; x < T; x++) {
-    double q = (y[x] + big) - big, r = q - P * std::floor(q * inv);
-    r = r < 0 ? r + P : r >= P ? r - P : r;
-    a[x] = uint32_t(int(r));
+  for (int j = 0; j < len; j++) {
+    double q = (y[j] + big) - big, x = q - P * std::floor(q * inv);
+    x = x < 0 ? x + P : x >= P ? x - P : x;
+    r[j] = uint32_t(int(x));
   }
+}
+
+// x[j] = a[j] as the residue nearest 0, for j < len; 0 up to L.
+void Balance(const uint32_t* a, int len, double* x, int L) {
+  for (int j = 0; j < len; j++) x[j] = double(Bal(a[j]));
+  std::fill(x + len, x + L, 0.0);
+}
+
+// a[x] = x! / (x-d-1)! * (the nearest integer to y[x], mod P), for d < x < T.
+void Store(const double* y, uint32_t* a, int d, int T) {
+  Round(y + d + 1, a + d + 1, T - d - 1);
   for (int x = d + 1; x < T; x++) a[x] = a[x] * f[x] % P * fi[x - d - 1] % P;
 }
 
@@ -245,16 +256,18 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
 // which are not read; v_k for k >= P is never needed and set to 0, so v's transform depends on L
 // alone and is made once per L.
 //
-// Exactness: u and v are stored as residues nearest 0, |entry| <= 15005, so the exact result is
-// an integer of at most 15005^2 * 2^15 < 2^43, and its double is exact. By Percival's bound for
-// the radix-2 transform ("Rapid multiplication modulo the sum and difference of highly
-// composite numbers", Math. Comp. 2003), the computed convolution is within
-// |u|_2 |v|_2 ((1 + e)^(3n) (1 + e sqrt 5)^(3n + 1) (1 + b)^(3n) - 1) of it, e = 2^-53, n =
-// log2 L <= 15 and twiddle error b <= e: at most 7.4e12 * 2.2e-14 < 0.17, so rounding to the
-// nearest integer gives the exact value.
+// Exactness (this and Sums below): every transform input is a residue held nearest 0,
+// |entry| <= h = 15005, with at most P nonzero entries in v and in each of the two tables that
+// ride in u's real and imaginary parts. So each exact result is an integer of at most P h^2 < 2^43,
+// whose double is exact, and |u|_2 |v|_2 <= sqrt(2) P h^2 < 9.6e12. By Percival's bound for the
+// radix-2 transform ("Rapid multiplication modulo the sum and difference of highly composite
+// numbers", Math. Comp. 2003), the computed convolution is within |u|_2 |v|_2 ((1 + e)^(3n)
+// (1 + e sqrt 5)^(3n + 1) (1 + b)^(3n) - 1) of it, e = 2^-53, n = log2 L <= 16 and twiddle error
+// b <= e: at most 9.6e12 * 2.3e-14 < 0.23, so rounding to the nearest integer gives the exact
+// value.
 void Lagrange(uint32_t* a, int d, int T, uint32_t* b, int db) {
   Facts(), Twiddles();
-  static std::vector<std::vector<double>> vr(16), vi(16);  // v's transform for L = 2^k
+  static std::vector<std::vector<double>> vr(17), vi(17);  // v's transform for L = 2^k
   static std::vector<double> xr, xi;
   int k = 0, L = 1;
   while (L < T) L *= 2, k++;
@@ -286,6 +299,50 @@ std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>&
   std::vector<long long> r(L);
   for (int j = 0; j < L; j++) r[j] = std::llround(ar[j]);
   return r;
+}
+
+// Lucas's theorem splits the kernel: for j = j0 + P j1 and k - 1 = k0 + P k1 (j0, k0 < P),
+// C(j, k - 1) = c0(j0) c1(j1) with c0(j0) = C(j0, k0) and c1(j1) = C(j1, k1) mod P. So a, cut into
+// rows of P entries, is convolved with the row c0 alone, one transform of length 2^16 >= 2P - 1
+// per two rows (exact: see Lagrange), and the rows of the result are summed with the weights c1:
+// row i of a times c0 lands on the rows i + j1 and i + j1 + 1 of the product. With R = r P,
+// O(r (2^16 log 2^16 + r P)) and 8 R bytes of products.
+std::vector<uint32_t> Sums(const uint32_t* a, int R, long long k) {
+  if (R <= 0) return {};
+  Facts(), Twiddles();
+  constexpr int L = 1 << 16;
+  const long long c = k - 1, k1 = c / P;
+  const int k0 = int(c % P), r = (R + P - 1) / P, w = 2 * P;  // a row of products: 2P - 1 and a 0
+  std::vector<double> cr(L, 0), ci(L, 0), xr(L), xi(L);
+  for (int j = k0; j < P; j++) cr[j] = Bal(f[j] * fi[k0] % P * fi[j - k0] % P);
+  Fft(cr.data(), ci.data(), L);
+  std::vector<uint32_t> g(size_t(r) * w);  // g[i w + y]: row i of a times c0, at y < 2P
+  for (int i = 0; i < r; i += 2) {
+    Balance(a + size_t(i) * P, std::min(P, R - i * P), xr.data(), L);
+    Balance(a + size_t(i + 1) * P, i + 1 < r ? std::min(P, R - (i + 1) * P) : 0, xi.data(), L);
+    Fft(xr.data(), xi.data(), L), Times(xr.data(), xi.data(), cr.data(), ci.data(), L);
+    Ifft(xr.data(), xi.data(), L);
+    Round(xr.data(), &g[size_t(i) * w], w);
+    if (i + 1 < r) Round(xi.data(), &g[size_t(i + 1) * w], w);
+  }
+  // x[t] is entry c + t of the product; its row Y gets row i's first half with weight c1(Y - i)
+  // and its second half with c1(Y - 1 - i). Sums of 2r terms below P^2 fit in 64 bits.
+  std::vector<uint32_t> x(R);
+  std::vector<uint64_t> acc(P);
+  for (long long Y = c / P; Y * P < c + R; Y++) {
+    std::fill(acc.begin(), acc.end(), 0);
+    for (int i = 0; i < r && i <= Y; i++) {
+      const uint64_t lo = Binom(Y - i, k1), hi = Y - i >= 1 ? Binom(Y - i - 1, k1) : 0;
+      const uint32_t* gi = &g[size_t(i) * w];
+      if (lo)
+        for (int y = 0; y < P; y++) acc[y] += lo * gi[y];
+      if (hi)
+        for (int y = 0; y < P; y++) acc[y] += hi * gi[P + y];
+    }
+    const long long b = std::max(Y * P, c), e = std::min(Y * P + P, c + R);
+    for (long long y = b; y < e; y++) x[size_t(y - c)] = uint32_t(acc[size_t(y - Y * P)] % P);
+  }
+  return x;
 }
 
 namespace {

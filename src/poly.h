@@ -24,6 +24,11 @@ void Lagrange(uint32_t* a, int d, int T, uint32_t* b = nullptr, int db = 0);
 // [-(P - 1) / 2, (P - 1) / 2], by the floating-point transform that Lagrange uses.
 std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>& b);
 
+// x[t] = sum_{s<=t} a[s] C(k - 1 + t - s, k - 1) mod P for t < R, k >= 1: k exclusive prefix
+// sums of a table that is 0 before a[0], read from entry k on. Every a[s] is below P.
+// O(R log P + R^2 / P), by convolutions of length 2^16.
+std::vector<uint32_t> Sums(const uint32_t* a, int R, long long k);
+
 // Lengthens a, the table of a subtree of z nodes as the count holds it (or of a product of
 // degree z < P), whose first zl entries are 0, to `to` entries; and b likewise, if given.
 void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl,
