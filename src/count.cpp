@@ -30,7 +30,7 @@
 // worst for the passes, plus the lengthening of each table to its parent's: per table, the
 // cheaper of new values times degree and a convolution of O(T log T), T = min(M, P, values).
 std::vector<uint32_t> Df(int v, int M) {
-  constexpr int R = 16;
+  constexpr int R = 32, Q = P + 64;  // steps that wait at most; slots of a factor by rows
   const int lo = at[v], hi = lo + zs[lo];
   // Per index: its table under way (from its largest child) and its leaf children. Per table
   // b: buf[b] is 0 on [0, zl[b]) and a polynomial of degree dg[b]; it becomes node nd[b]'s table
@@ -90,7 +90,7 @@ std::vector<uint32_t> Df(int v, int M) {
       if (x < 0 || G < P || dg[x] >= 16) continue;
       key[j].assign(buf[x].begin(), buf[x].begin() + dg[x] + 1), key[j].push_back(s[2 * j + 1]);
       if (auto it = memo.find(key[j]); it != memo.end())
-        gv[j] = it->second.data(), gq[j] = gv[j] + P, spare.push_back(x), s[2 * j] = -2;
+        gv[j] = it->second.data(), gq[j] = gv[j] + Q, spare.push_back(x), s[2 * j] = -2;
     }
     int q = -1;
     for (int j = 0; j < r; j++) {
@@ -114,9 +114,9 @@ std::vector<uint32_t> Df(int v, int M) {
       if (x < 0 && l < 64) {
         if (pn[l] < G) {
           if (int(pw[l].size()) < G) pw[l].resize(G), Pow(pw[l].data(), G, l);
-          ph[l].resize(2 * P), Shoup(pw[l].data(), ph[l].data(), ph[l].data() + P, G), pn[l] = G;
+          ph[l].resize(2 * Q), Factor(pw[l].data(), G, ph[l].data(), ph[l].data() + Q), pn[l] = G;
         }
-        gv[j] = ph[l].data(), gq[j] = gv[j] + P;
+        gv[j] = ph[l].data(), gq[j] = gv[j] + Q;
         continue;
       }
       int u = x;  // the factor in 32 bits
@@ -129,20 +129,21 @@ std::vector<uint32_t> Df(int v, int M) {
         if (int(pw[l].size()) < G) pw[l].resize(G), Pow(pw[l].data(), G, l);
         Mul(buf[x].data(), pw[l].data(), G);
       }
-      hs[j].resize(2 * P), Shoup(buf[u].data(), hs[j].data(), hs[j].data() + P, G);
-      gv[j] = hs[j].data(), gq[j] = gv[j] + P;
+      hs[j].resize(2 * Q), Factor(buf[u].data(), G, hs[j].data(), hs[j].data() + Q);
+      gv[j] = hs[j].data(), gq[j] = gv[j] + Q;
       if (!key[j].empty() && memo.size() < 64) memo.emplace(key[j], hs[j]);
     }
-    // Block by block, each narrowed to 16 bits in the first-level cache while every step runs
-    // over it; blocks do not straddle a period, so the factors are read from m mod P on.
+    // Block by block, each held by rows in 16 bits in the first-level cache while every step
+    // runs over it. Blocks lie within a period, as the factors' do, and start at a multiple of
+    // Blk in it; entries below z0 are 0.
     std::vector<uint16_t> c(r, 0);  // each step's sum so far
-    uint16_t w[2048];
-    for (int m = z0, e; m < T; m = e) {
-      e = std::min({T, m + 2048, (m / P + 1) * P});
-      uint32_t* a = buf[b].data() + m;
-      for (int i = 0; i < e - m; i++) w[i] = uint16_t(a[i]);
-      for (int j = 0; j < r; j++) Step(w, gv[j] + m % P, gq[j] + m % P, e - m, c[j]);
-      for (int i = 0; i < e - m; i++) a[i] = w[i];
+    std::vector<const uint16_t*> bv(r), bq(r);
+    uint16_t w[Blk + 64];
+    for (int m = z0 - z0 % P % Blk, len; m < T; m += len) {
+      const int u = m % P, have = std::min(len = std::min(Blk, P - u), T - m);
+      for (int j = 0; j < r; j++) bv[j] = gv[j] + u, bq[j] = gq[j] + u;
+      ToRows(buf[b].data() + m, have, len, w), Steps(w, len, r, bv.data(), bq.data(), c.data());
+      FromRows(w, have, len, buf[b].data() + m);
     }
     for (int j = 0; j < r; j++)
       if (s[2 * j] >= 0) spare.push_back(s[2 * j]);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "dravok.h"
 
@@ -160,33 +161,63 @@ Hec ScanH(Hec x) {
   return x;
 }
 
+// Rows of a block of len entries.
+int Height(int len) { return (len + H - 1) / H; }
+
 }  // namespace
 
-// O(M), in H lanes of 16 bits. With gs = floor(g 2^16 / P) and q = floor(a gs / 2^16), a g - q P
-// lies in [0, 2P) for a < 2^16 (Shoup), so it is found from the low halves of both products and
-// one conditional subtraction. Every sum of two residues is reduced at once.
-void Step(uint16_t* __restrict a, const uint16_t* __restrict g, const uint16_t* __restrict gs,
-          int M, uint16_t& c) {
-  Hec carry = Hec{} + c;
-  int m = 0;
-  for (; m + H <= M; m += H) {
-    Hec x, y, ys;
-    std::memcpy(&x, a + m, sizeof x), std::memcpy(&y, g + m, sizeof y);
-    std::memcpy(&ys, gs + m, sizeof ys);
-    x = Red(Hec(x * y - Hi(x, ys) * P));
-    Hec s = ScanH(x), o = s - x;  // inclusive minus own entry, mod P
-    o = Add(o < Hec(o + P) ? o : Hec(o + P), carry);
-    std::memcpy(a + m, &o, sizeof o);
-    carry = Add(carry, TopH(s, std::make_index_sequence<H>()));
-  }
-  uint32_t acc = carry[0];
-  for (; m < M; m++) {
-    uint32_t x = uint32_t(a[m]) * g[m] % P;
-    a[m] = uint16_t(acc), acc = (acc + x) % P;
-  }
-  c = uint16_t(acc);
+void ToRows(const uint32_t* a, int have, int len, uint16_t* w) {
+  const int S = Height(len);
+  for (int k = 0; k < H; k++)
+    for (int i = 0, o = k * S; i < S; i++, o++) w[i * H + k] = o < have ? uint16_t(a[o]) : 0;
 }
 
-void Shoup(const uint32_t* a, uint16_t* g, uint16_t* gs, int len) {
-  for (int i = 0; i < len; i++) g[i] = uint16_t(a[i]), gs[i] = uint16_t((a[i] << 16) / P);
+void FromRows(const uint16_t* w, int have, int len, uint32_t* a) {
+  const int S = Height(len);
+  for (int k = 0; k < H; k++)
+    for (int i = 0, o = k * S; i < S && o < have; i++, o++) a[o] = w[i * H + k];
+}
+
+void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs) {
+  static std::vector<uint32_t> q;
+  q.resize(Blk);
+  for (int b = 0; b < G; b += Blk) {
+    const int len = std::min(Blk, P - b), have = std::min(len, G - b);
+    for (int i = 0; i < have; i++) q[i] = (a[b + i] << 16) / P;
+    ToRows(a + b, have, len, g + b), ToRows(q.data(), have, len, gs + b);
+  }
+}
+
+// O(r len), in H lanes of 16 bits, one step after another over the block while it stays in the
+// first-level cache. A lane sums its run down the rows; the lanes' totals, scanned across once
+// per step, give each lane the offset to add, which is added as the next step reads the block.
+// With gs = floor(g 2^16 / P) and q = floor(x gs / 2^16), x g - q P lies in [0, 2P) for x < 2^16
+// (Shoup), so it is found from the low halves of both products and one conditional subtraction;
+// every sum of two residues is reduced at once, so all stays below 2P < 2^16.
+void Steps(uint16_t* w, int len, int r, const uint16_t* const* g, const uint16_t* const* gs,
+           uint16_t* c) {
+  const int S = Height(len);
+  Hec off{};
+  for (int j = 0; j < r; j++) {
+    Hec acc{};
+    const uint16_t *gj = g[j], *gsj = gs[j];
+    for (int i = 0; i < S; i++) {
+      Hec x, y, ys;
+      std::memcpy(&x, w + i * H, sizeof x), std::memcpy(&y, gj + i * H, sizeof y);
+      std::memcpy(&ys, gsj + i * H, sizeof ys);
+      x = Add(x, off);
+      x = Red(Hec(x * y - Hi(x, ys) * P));
+      std::memcpy(w + i * H, &acc, sizeof acc);
+      acc = Add(acc, x);
+    }
+    Hec in = ScanH(acc), e = in - acc;  // inclusive minus own entry, mod P
+    off = Add(e < Hec(e + P) ? e : Hec(e + P), Hec{} + c[j]);
+    c[j] = Add(Hec{} + c[j], TopH(in, std::make_index_sequence<H>()))[0];
+  }
+  for (int i = 0; i < S; i++) {
+    Hec x;
+    std::memcpy(&x, w + i * H, sizeof x);
+    x = Add(x, off);
+    std::memcpy(w + i * H, &x, sizeof x);
+  }
 }

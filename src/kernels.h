@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "dravok.h"
+
 // a[m] = a[m] * b[m] mod P for m < M.
 void Mul(uint32_t* __restrict a, const uint32_t* __restrict b, int M);
 
@@ -14,12 +16,23 @@ void Pow(uint32_t* r, int M, int L);
 // a[m] = sum_{i<m} a[i] mod P for m < M (exclusive prefix sums).
 void Prefix(uint32_t* a, int M);
 
-// A step up the tree on residues held in 16 bits: a[m] = c + sum_{i<m} g[i] a[i] mod P for
-// m < M, and c += sum_{i<M} g[i] a[i] mod P (exclusive prefix sums of a pointwise product,
-// carried on from the entries before a[0]). gs[i] = Shoup(g[i]), see below. O(M).
-void Step(uint16_t* __restrict a, const uint16_t* __restrict g, const uint16_t* __restrict gs,
-          int M, uint16_t& c);
+// Blocks of up to Blk residues held in 16 bits by rows: entry o of a block of len entries sits
+// in lane o / S of row o % S, S = ceil(len / lanes) rows, so that each lane holds a run of
+// consecutive entries and prefix sums run down the lanes, not across them. Row i, lane k is
+// w[i * lanes + k]; a block takes at most len + 64 slots.
+constexpr int Blk = 2048;
 
-// g[i] = a[i] for i < len, and gs[i] = floor(g[i] 2^16 / P), which turns a product by g[i] mod P
-// into two 16-bit multiplications and a correction.
-void Shoup(const uint32_t* a, uint16_t* g, uint16_t* gs, int len);
+// w = a[0..have) by rows as a block of len >= have entries (0 past have); and back.
+void ToRows(const uint32_t* a, int have, int len, uint16_t* w);
+void FromRows(const uint16_t* w, int have, int len, uint32_t* a);
+
+// g = a[0..G) for G <= P by rows, block by block of Blk from 0 (each as long as a whole period
+// would make it, 0 past G), and gs = floor(g 2^16 / P) likewise, which turns a product by g mod
+// P into two 16-bit multiplications and a correction. g and gs take P + 64 slots each.
+void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs);
+
+// r steps up the tree over one block by rows: for j < r in turn, w[m] = c[j] + sum_{i<m}
+// g[j][i] w[i] mod P (exclusive prefix sums of a pointwise product, carried on from the blocks
+// before), and c[j] += sum_i g[j][i] w[i] mod P. O(r len).
+void Steps(uint16_t* w, int len, int r, const uint16_t* const* g, const uint16_t* const* gs,
+           uint16_t* c);
