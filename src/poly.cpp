@@ -191,6 +191,7 @@ uint32_t Interp(const std::vector<uint32_t>& h, long long x) {
   long long d = static_cast<long long>(h.size()) - 1;
   uint32_t r = 0;
   for (long long i = 0; i <= d; i++) {
+    if (!h[i]) continue;  // a deep tree's table is 0 up to its height
     uint32_t term = h[i] * Binom(x, i) % P * Binom(x - i - 1, d - i) % P;
     if ((d - i) & 1 && term) term = P - term;
     r += term;

@@ -1,9 +1,11 @@
 // The count against oracles: exhaustive enumeration on tiny trees, the straightforward table
-// recursion on mid-size ones, closed forms (chains, stars) for huge K and s >= P.
+// recursion on mid-size ones, closed forms (chains, stars, brooms, caterpillars) for huge K and
+// s >= P.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "naive.h"
 #include "tree.h"
@@ -193,16 +195,47 @@ TEST(Count, InterpolationPastModulus) {
 }
 
 // Tables cut to z + 1 values for subtrees of z < P nodes and to P (z / P + 1) for larger ones,
-// lengthened on demand, against full tables. Random trees past P nodes, K below and above s,
-// lengthen tables by degree and periodic ones; a root over two copies of a tree T of more than
-// P nodes lengthens T's table as a polynomial of degree 1 on each residue class, checked against
-// h(K) = sum_{i<K} h_T(i)^2.
+// lengthened on demand, against full tables. Random and deep trees past P nodes, K below and
+// above s, lengthen tables by degree and periodic ones; a root over two copies of a tree T of more
+// than P nodes lengthens T's table as a polynomial of degree 1 on each residue class, checked
+// against h(K) = sum_{i<K} h_T(i)^2.
 TEST(Count, ShortTablesPastModulus) {
   std::mt19937 g(31);
   for (auto [nn, KK] : {std::pair{31000, 30990}, {35000, 35100}}) {
     ASSERT_EQ(Parse(Text(nn, KK, RandomPairs(g, nn, false))), "");
     ASSERT_EQ(Count(), int(h_naive(KK + 1)[KK])) << "n=" << nn << " K=" << KK;
   }
+  // Deep shapes: a spine over a star of L leaves, its nodes read from the bottom up: u has the
+  // spine as its one child, l carries a leaf too, c a node over two leaves (runs of one-child
+  // nodes long enough to be summed at once, cut by leaves; steps with small light children);
+  // and a deep random tree, each node's parent one of the three before it.
+  auto spine = [](int L, const std::string& kinds) {
+    Pairs ps;
+    int top = 1, next = 2;
+    for (int j = 0; j < L; j++) ps.push_back({top, next++});
+    for (char c : kinds) {
+      ps.push_back({next, top}), top = next++;
+      if (c == 'l' || c == 'c') ps.push_back({top, next++});
+      if (c == 'c') ps.push_back({next - 1, next}), ps.push_back({next - 1, next + 1}), next += 2;
+    }
+    for (auto& [p, c] : ps) p = next - p, c = next - c;  // the root is node 1
+    return ps;
+  };
+  std::string u2000(2000, 'u'), mixed;
+  for (int j = 0; j < 300; j++) mixed += j % 3 ? "u" : j % 2 ? "l" : "c";
+  for (auto [L, kinds, KK] : std::vector<std::tuple<int, std::string, int>>{
+           {5000, u2000 + "l" + u2000, 9500},
+           {5000, "ulu" + std::string(2, 'u') + "l" + std::string(2500, 'u'), 8100},
+           {4000, mixed + std::string(2400, 'l'), 7700},
+           {P - 1, "uul" + mixed, P + 1000}}) {
+    Pairs ps = spine(L, kinds);
+    ASSERT_EQ(Parse(Text(int(ps.size()) + 1, KK, ps)), "");
+    ASSERT_EQ(Count(), int(h_naive(KK + 1)[KK])) << "spine over " << L << " K=" << KK;
+  }
+  Pairs deep;
+  for (int v = 2; v <= 31000; v++) deep.push_back({std::max(1, v - 1 - int(g() % 3)), v});
+  ASSERT_EQ(Parse(Text(31000, 31050, deep)), "");
+  ASSERT_EQ(Count(), int(h_naive(31051)[31050])) << "deep random";
   const int z = 30100, KK = 60150;
   Pairs one = RandomPairs(g, z, false), two;
   ASSERT_EQ(Parse(Text(z, KK, one)), "");
@@ -234,7 +267,47 @@ TEST(Count, ShortTablesPastModulus) {
   }
 }
 
-TEST(Count, ChainsAndStarsClosedForms) {
+// C(a, b) mod P by Lucas over factorial tables, for columns of many binomials.
+long long lucas_naive(long long a, long long b) {
+  static std::vector<long long> f(P, 1), fi(P, 1);
+  if (f[2] == 1) {
+    for (int i = 1; i < P; i++) f[i] = f[i - 1] * i % P;
+    for (int i = 0; i < P; i++) fi[i] = PowMod(f[i], P - 2);
+  }
+  long long r = 1;
+  for (; b; a /= P, b /= P) {
+    long long x = a % P, y = b % P;
+    if (y > x) return 0;
+    r = r * f[x] % P * fi[y] % P * fi[x - y] % P;
+  }
+  return r;
+}
+
+// e_k(0, 1, ..., K - 1) mod P, which counts a caterpillar of k spine nodes with a leaf each
+// (the spine's labels x_1 < ... < x_k, each leaf any of the K - x_j larger values). As
+// x (x + 1) ... (x + P - 1) = x^P - x mod P, prod_{i<P} (1 + i t) = 1 - t^(P-1), so for
+// K = q P + r the product over i < K is (1 - t^(P-1))^q prod_{i<r} (1 + i t).
+long long caterpillar_naive(long long k, long long K_) {
+  const long long q = K_ / P, r = K_ % P;
+  std::vector<long long> e(size_t(std::min(k, r)) + 1, 0);  // e_j(0..i-1), j <= min(k, r)
+  e[0] = 1;
+  for (long long i = 0; i < r; i++)
+    for (size_t j = std::min<size_t>(e.size() - 1, size_t(i) + 1); j > 0; j--)
+      e[j] = (e[j] + e[j - 1] * i) % P;
+  long long x = 0;
+  for (long long a = 0; a * (P - 1) <= k; a++) {
+    long long j = k - a * (P - 1);
+    if (j >= static_cast<long long>(e.size())) continue;
+    long long term = lucas_naive(q, a) * e[size_t(j)] % P;
+    x = (x + (a % 2 ? P - term : term)) % P;
+  }
+  return x;
+}
+
+// Closed forms for huge K and s >= P: chains C(K, n); stars; brooms (a unary run of every
+// length around 1, 2, P and past it over a star, whose runs are cut into prefix sums at once);
+// caterpillars e_k(0..K-1) (a heavy path of steps with a leaf each, past P nodes).
+TEST(Count, ClosedForms) {
   auto chain = [](int nn) {
     Pairs ps;
     for (int v = 2; v <= nn; v++) ps.push_back({v - 1, v});
@@ -263,6 +336,34 @@ TEST(Count, ChainsAndStarsClosedForms) {
   for (long long KK : {5LL, 30010LL, 30011LL, 123456789LL}) {
     EXPECT_EQ(Solve(Text(200, KK, chain(200))), binom_naive(KK, 200)) << KK;
     EXPECT_EQ(Solve(Text(1000, KK, star(1000))), star_naive(1000, KK)) << KK;
+  }
+  // A run of k nodes 1..k over node k + 1 with L leaves: h(K) = sum_{i<K} C(K-1-i, k-1) g(i),
+  // g(i) = sum_{j<i} j^L the star's table.
+  for (auto [k, L, KK] : std::vector<std::tuple<int, int, long long>>{{1, 3000, 9000},
+                                                                      {2, 3000, 40000},
+                                                                      {3, 20000, 25000},
+                                                                      {P - 1, 3000, 36000},
+                                                                      {P, 3000, 33012},
+                                                                      {P + 1, 4000, 90000},
+                                                                      {2 * P + 5, 2000, 100000}}) {
+    Pairs ps = chain(k + 1);
+    for (int v = k + 2; v <= k + 1 + L; v++) ps.push_back({k + 1, v});
+    long long want = 0, gi = 0;
+    for (long long i = 0; i < KK; i++, gi = (gi + PowMod(i - 1, L)) % P)
+      want = (want + lucas_naive(KK - 1 - i, k - 1) * gi) % P;
+    EXPECT_EQ(Solve(Text(k + 1 + L, KK, ps)), want) << "run " << k << " over " << L << " K=" << KK;
+  }
+  for (auto [k, KK] : std::vector<std::pair<int, long long>>{{1, 7},
+                                                             {2, 2147483647},
+                                                             {40, 2147483647},
+                                                             {P / 2, 5LL * P + 200},
+                                                             {P - 1, 1000000007},
+                                                             {P, 5LL * P + 200},
+                                                             {P + 1, 1000000007}}) {
+    Pairs ps;  // spine 1..k, leaf k + j under spine node j
+    for (int v = 2; v <= k; v++) ps.push_back({v - 1, v});
+    for (int j = 1; j <= k; j++) ps.push_back({j, k + j});
+    EXPECT_EQ(Solve(Text(2 * k, KK, ps)), caterpillar_naive(k, KK)) << "caterpillar " << k;
   }
 }
 

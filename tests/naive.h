@@ -52,7 +52,8 @@ inline std::vector<int> Df_naive(int v) {
 }
 
 // h_root(m) mod P for m < M by h_v(m) = sum_{i<m} prod_c h_c(i) over the globals: every node
-// tabulated in full, children before parents, each table dropped once its parent has used it.
+// tabulated in full (leaves but for the root as h(m) = m), children before parents, each table
+// dropped once its parent has used it.
 // O(n M) time; memory O(M) per table alive, a few along the current path.
 inline std::vector<uint32_t> h_naive(int M) {
   std::vector<std::vector<int>> kids(size_t(n) + 1);
@@ -68,8 +69,13 @@ inline std::vector<uint32_t> h_naive(int M) {
   std::vector<uint32_t> prod;
   for (size_t i = ord.size(); i-- > 0;) {
     int v = ord[i];
+    if (v != root && kids[v].empty()) continue;  // a leaf's table is h(m) = m: not kept
     prod.assign(size_t(M), 1);
     for (int c : kids[v]) {
+      if (kids[c].empty()) {
+        for (int m = 0; m < M; m++) prod[m] = prod[m] * uint32_t(m % P) % P;
+        continue;
+      }
       for (int m = 0; m < M; m++) prod[m] = prod[m] * h[c][m] % P;
       used.push_back(std::move(h[c]));
     }

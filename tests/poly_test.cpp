@@ -1,5 +1,7 @@
-// Polynomials mod P: the transform against the schoolbook product at its largest length, and
-// lengthening a table (by the recurrence and by the convolution) against direct evaluation.
+// Polynomials mod P: the transform against the schoolbook product at its largest length,
+// lengthening a table (by the recurrence and by the convolution) against direct evaluation, k
+// prefix sums at once against the binomial sum, and the steps up a heavy path against plain
+// prefix sums.
 #include "poly.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +9,7 @@
 #include <random>
 
 #include "dravok.h"
+#include "kernels.h"
 
 namespace {
 
@@ -91,6 +94,79 @@ TEST(Poly, LengthenAgainstEvaluation) {
       ASSERT_EQ(std::vector<uint32_t>(a.begin(), a.begin() + cs.d + 1), given);
       for (auto [m, v] : want)
         ASSERT_EQ(a[m], v) << "d=" << cs.d << " to=" << cs.to << " method=" << method << " m=" << m;
+    }
+  }
+}
+
+// x[t] = sum_{s<=t} a[s] C(k - 1 + t - s, k - 1), at the first and last 40 t and every 61st:
+// lengths from 1 to past 3P (rows of P, odd and even counts), k with k - 1 below P, a multiple
+// of P, and past P^2 (a third base-P digit).
+TEST(Poly, SumsAgainstBinomialSum) {
+  std::mt19937 g(17);
+  for (auto [R, k] : std::vector<std::pair<int, long long>>{{1, 1},
+                                                            {7, 1},
+                                                            {300, 2},
+                                                            {P - 1, 3},
+                                                            {P, 5000},
+                                                            {P + 1, P},
+                                                            {2 * P + 5, P + 1},
+                                                            {3 * P + 2, 2 * P + 7},
+                                                            {700, 1LL * P * P + 12345},
+                                                            {40000, 123456789}}) {
+    std::vector<uint32_t> a(static_cast<size_t>(R));
+    for (auto& x : a) x = g() % 5 ? uint32_t(g() % P) : P - 1;
+    std::vector<uint32_t> x = Sums(a.data(), R, k),
+                          w(static_cast<size_t>(R));  // C(k - 1 + u, k - 1)
+    ASSERT_EQ(int(x.size()), R);
+    for (int u = 0; u < R; u++) w[u] = Binom(k - 1 + u, k - 1);
+    for (int t = 0; t < R; t++) {
+      if (t >= 40 && t < R - 40 && t % 61) continue;
+      uint64_t want = 0;
+      for (int s = 0; s <= t; s++) want = (want + uint64_t(a[s]) * w[t - s]) % P;
+      ASSERT_EQ(x[t], want) << "R=" << R << " k=" << k << " t=" << t;
+    }
+  }
+}
+
+// r steps over the blocks a period is cut into (a whole one and the period's last, shorter
+// one), from a carry in to a carry out, against step_naive; and over a block that a table's end
+// cuts short (lanes partly or wholly empty), whose carry out is not used.
+TEST(Poly, StepsAgainstPrefixSums) {
+  auto step_naive = [](std::vector<uint32_t>& a, const uint32_t* f, uint32_t& c) {
+    for (size_t m = 0; m < a.size(); m++) {
+      uint32_t x = a[m] * f[m] % P;
+      a[m] = c, c = (c + x) % P;
+    }
+  };
+  std::mt19937 g(23);
+  const size_t slots = static_cast<size_t>(P) + 64;
+  for (int r : {1, 2, 32}) {
+    std::vector<std::vector<uint32_t>> f(static_cast<size_t>(r));
+    std::vector<std::vector<uint16_t>> fv(f.size(), std::vector<uint16_t>(slots)), fq = fv;
+    for (size_t j = 0; j < f.size(); j++) {
+      f[j].resize(P);
+      for (auto& y : f[j]) y = g() % 3 ? uint32_t(g() % P) : P - 1;
+      Factor(f[j].data(), P, fv[j].data(), fq[j].data());
+    }
+    const int last = P / Blk * Blk;  // where the period's last block starts
+    for (auto [u, have] : std::vector<std::pair<int, int>>{
+             {0, Blk}, {last, P - last}, {0, Blk}, {0, 1}, {0, 2}, {0, 33}, {last, 700}}) {
+      const int len = std::min(Blk, P - u);
+      std::vector<const uint16_t*> pv, pq;
+      for (size_t j = 0; j < f.size(); j++)
+        pv.push_back(fv[j].data() + u), pq.push_back(fq[j].data() + u);
+      std::vector<uint32_t> cn(f.size(), 7);
+      std::vector<uint16_t> c(f.size(), 7), w(static_cast<size_t>(Blk) + 64);
+      std::vector<uint32_t> a(static_cast<size_t>(have)), got(a.size());
+      for (auto& y : a) y = g() % 3 ? uint32_t(g() % P) : P - 1;
+      ToRows(a.data(), have, len, w.data());
+      Steps(w.data(), len, r, pv.data(), pq.data(), c.data());
+      FromRows(w.data(), have, len, got.data());
+      for (size_t j = 0; j < f.size(); j++) step_naive(a, f[j].data() + u, cn[j]);
+      ASSERT_EQ(got, a) << "r=" << r << " block at " << u << " of " << have;
+      if (have == len) {
+        ASSERT_EQ(std::vector<uint32_t>(c.begin(), c.end()), cn) << "r=" << r;
+      }
     }
   }
 }
