@@ -15,8 +15,9 @@
 // Tables for the nodes of v's subtree, children before parents, the largest child first. A
 // node's table starts as its largest child's (in place) and the others are multiplied into it;
 // a node holds its table and the product of its small light children only while it waits for
-// a light child, which holds at most half its subtree, so O(log n) tables live at once besides
-// the light products that steps still wait on (below): memory O(M log n). Leaf children are not
+// a light child, which holds at most half its subtree, so O(log n) tables live at once, each
+// with at most 2^18 entries of light products that its steps wait on (below), and the kept
+// factors, at most 64 of a period each: memory O(M log n + P). Leaf children are not
 // tabulated: L of them multiply the product by m^L.
 // Two facts shorten the tables. h_u(m) = 0 while m values cannot cover a path down from u, and
 // no loop runs over the zeros a table starts with. And a subtree of z nodes needs only z + 1
@@ -30,7 +31,10 @@
 // worst for the passes, plus the lengthening of each table to its parent's: per table, the
 // cheaper of new values times degree and a convolution of O(T log T), T = min(M, P, values).
 std::vector<uint32_t> Df(int v, int M) {
-  constexpr int R = 32, Q = P + 64;  // steps that wait at most; slots of a factor by rows
+  // Steps that wait at most, and the entries their light products may hold (so that waiting
+  // steps add O(M) per table alive); the slots of a factor by rows.
+  constexpr int R = 32, Q = P + 64;
+  constexpr size_t E = 1 << 18;
   const int lo = at[v], hi = lo + zs[lo];
   // Per index: its table under way (from its largest child) and its leaf children. Per table
   // b: buf[b] is 0 on [0, zl[b]) and a polynomial of degree dg[b]; it becomes node nd[b]'s table
@@ -39,12 +43,19 @@ std::vector<uint32_t> Df(int v, int M) {
   std::vector<int> bid, L, spare, zl, dg, lp, nd;
   Huge(bid, size_t(hi - lo), -1), Huge(L, size_t(hi - lo), 0);
   std::vector<std::vector<uint32_t>> buf, pw(64);  // pw[l]: m^l for l < 64, at up to P values
+  std::vector<uint32_t> pbig;                      // m^l for a larger l
   std::vector<std::vector<int>> st;
+  std::vector<size_t> pe;  // pe[b]: entries that the light products in st[b] hold
   // For flush: factors in 16 bits kept by their first values (memo) and powers m^l by l (ph,
   // at pn[l] values), and room for the others.
   std::map<std::vector<uint32_t>, std::vector<uint16_t>> memo;
   std::vector<std::vector<uint16_t>> ph(64), hs;
-  std::vector<int> pn(64, 0);
+  std::vector<int> pn(64, 0), sv;
+  // And its scratch, kept from call to call: each step's factor and its key, its sum so far (c),
+  // its factor at the block under way.
+  std::vector<const uint16_t*> gv, gq, bv, bq;
+  std::vector<std::vector<uint32_t>> key;
+  std::vector<uint16_t> c;
   // Kept from node to node, since many nodes have as many leaf children: lt is the table of a
   // node whose ll children are all leaves, the prefix sums of m^ll.
   std::vector<uint32_t> lt;
@@ -52,7 +63,7 @@ std::vector<uint32_t> Df(int v, int M) {
   auto get = [&] {
     if (spare.empty()) {
       buf.emplace_back(), st.emplace_back();
-      zl.push_back(0), dg.push_back(0), lp.push_back(-1), nd.push_back(-1);
+      zl.push_back(0), dg.push_back(0), lp.push_back(-1), nd.push_back(-1), pe.push_back(0);
       spare.push_back(int(buf.size()) - 1);
     }
     int b = spare.back();
@@ -72,22 +83,29 @@ std::vector<uint32_t> Df(int v, int M) {
     Mul(buf[into].data() + z, buf[b].data() + z, len - z);
     spare.push_back(b);
   };
+  // m^l at G <= P values, kept for l < 64.
+  auto power = [&](int l, int G) {
+    std::vector<uint32_t>& p = l < 64 ? pw[l] : pbig;
+    if (l >= 64 || int(p.size()) < G) p.resize(G), Pow(p.data(), G, l);
+    return p.data();
+  };
   // Runs the steps waiting on b: buf[b] becomes nd[b]'s table, at need(zs[nd[b]]) values.
   auto flush = [&](int b) {
     if (st[b].empty()) return;
-    std::vector<int> s = std::move(st[b]);  // taken, as get() may move st's entries
-    st[b].clear();
+    std::vector<int>& s = sv;  // taken, as get() may move st's entries
+    s.swap(st[b]), pe[b] = 0;
     const int T = need(zs[nd[b]]), G = std::min(T, P), r = int(s.size()) / 2, z0 = zl[b];
-    Lengthen(buf[b], T, dg[b], z0);
+    const bool rows = T - z0 >= 2 * Blk;  // else the steps run one by one, in 32 bits
+    uint32_t* f = (Lengthen(buf[b], T, dg[b], z0), buf[b].data());
     // Each step's other factor at G values (beyond, its period): a light product lengthened
-    // (two at a time), times m^l for l leaf children, held in 16 bits with its Shoup quotients
-    // (gv[j], gq[j]). Small products repeat (a node over one leaf, over two, ...), so at a whole
-    // period they are kept by their first values and l, as powers are by l.
-    std::vector<const uint16_t*> gv(r), gq(r);
-    std::vector<std::vector<uint32_t>> key(r);
+    // (two at a time), times m^l for l leaf children. By rows it is held in 16 bits with its
+    // Shoup quotients (gv[j], gq[j]); small products repeat (a node over one leaf, over two,
+    // ...), so at a whole period they are kept by their first values and l, as powers are by l.
+    gv.resize(size_t(r)), gq.resize(size_t(r)), key.resize(size_t(r));
     for (int j = 0; j < r; j++) {
       const int x = s[2 * j];
-      if (x < 0 || G < P || dg[x] >= 16) continue;
+      key[j].clear();
+      if (x < 0 || G < P || dg[x] >= 16 || !rows) continue;
       key[j].assign(buf[x].begin(), buf[x].begin() + dg[x] + 1), key[j].push_back(s[2 * j + 1]);
       if (auto it = memo.find(key[j]); it != memo.end())
         gv[j] = it->second.data(), gq[j] = gv[j] + Q, spare.push_back(x), s[2 * j] = -2;
@@ -104,50 +122,39 @@ std::vector<uint32_t> Df(int v, int M) {
     if (hs.size() < size_t(r)) hs.resize(size_t(r));
     int z = z0;
     for (int j = 0; j < r; j++) {
-      const int x = s[2 * j], l = s[2 * j + 1];
-      if (x == -2) {  // kept: every table, and so every product, vanishes at 0
-        z = std::max(z, 1) + 1;
+      const int x = s[2 * j], l = s[2 * j + 1], y = z;
+      // A product vanishes where a factor does (every table at 0), a prefix sum one value on.
+      z = std::max(z, x == -2 ? 1 : x >= 0 ? std::max(zl[x], int(l > 0)) : int(l > 0)) + 1;
+      if (x == -2) continue;
+      if (x >= 0 && l) Mul(buf[x].data(), power(l, G), G);
+      const uint32_t* g = x >= 0 ? buf[x].data() : power(l, G);
+      if (!rows) {
+        for (int m = y, e; m < T; m = e)  // f *= g, g of period P
+          e = std::min(T, (m / P + 1) * P), Mul(f + m, g + m % P, e - m);
+        if (y < T) Prefix(f + y, T - y);
         continue;
       }
-      // A product vanishes where a factor does, and a prefix sum one value further.
-      z = std::max(z, x >= 0 ? std::max(zl[x], int(l > 0)) : int(l > 0)) + 1;
-      if (x < 0 && l < 64) {
-        if (pn[l] < G) {
-          if (int(pw[l].size()) < G) pw[l].resize(G), Pow(pw[l].data(), G, l);
-          ph[l].resize(2 * Q), Factor(pw[l].data(), G, ph[l].data(), ph[l].data() + Q), pn[l] = G;
-        }
-        gv[j] = ph[l].data(), gq[j] = gv[j] + Q;
-        continue;
-      }
-      int u = x;  // the factor in 32 bits
-      if (x < 0 || l >= 64) {
-        int y = get();
-        buf[y].resize(G), Pow(buf[y].data(), G, l), spare.push_back(y);
-        if (x < 0) u = y;
-        if (x >= 0) Mul(buf[x].data(), buf[y].data(), G);
-      } else if (l) {
-        if (int(pw[l].size()) < G) pw[l].resize(G), Pow(pw[l].data(), G, l);
-        Mul(buf[x].data(), pw[l].data(), G);
-      }
-      hs[j].resize(2 * Q), Factor(buf[u].data(), G, hs[j].data(), hs[j].data() + Q);
-      gv[j] = hs[j].data(), gq[j] = gv[j] + Q;
-      if (!key[j].empty() && memo.size() < 64) memo.emplace(key[j], hs[j]);
+      if (x < 0 && l < 64 && pn[l] != G)  // kept by l; the layout by rows depends on G
+        ph[l].resize(2 * Q), Factor(g, G, ph[l].data(), ph[l].data() + Q), pn[l] = G;
+      std::vector<uint16_t>& h = x < 0 && l < 64 ? ph[l] : hs[j];
+      if (&h == &hs[j]) h.resize(2 * Q), Factor(g, G, h.data(), h.data() + Q);
+      gv[j] = h.data(), gq[j] = gv[j] + Q;
+      if (!key[j].empty() && memo.size() < 64) memo.emplace(key[j], h);
     }
     // Block by block, each held by rows in 16 bits in the first-level cache while every step
-    // runs over it. Blocks lie within a period, as the factors' do, and start at a multiple of
-    // Blk in it; entries below z0 are 0.
-    std::vector<uint16_t> c(r, 0);  // each step's sum so far
-    std::vector<const uint16_t*> bv(r), bq(r);
+    // runs over it. Blocks are cut as the factors are, within each period from its start;
+    // entries below z0 are 0.
+    c.assign(size_t(r), 0), bv.resize(size_t(r)), bq.resize(size_t(r));
     uint16_t w[Blk + 64];
-    for (int m = z0 - z0 % P % Blk, len; m < T; m += len) {
-      const int u = m % P, have = std::min(len = std::min(Blk, P - u), T - m);
+    for (int m = z0 - z0 % G % Blk, len; rows && m < T; m += len) {
+      const int u = m % G, have = std::min(len = std::min(Blk, G - u), T - m);
       for (int j = 0; j < r; j++) bv[j] = gv[j] + u, bq[j] = gq[j] + u;
-      ToRows(buf[b].data() + m, have, len, w), Steps(w, len, r, bv.data(), bq.data(), c.data());
-      FromRows(w, have, len, buf[b].data() + m);
+      ToRows(f + m, have, len, w), Steps(w, len, r, bv.data(), bq.data(), c.data());
+      FromRows(w, have, len, f + m);
     }
     for (int j = 0; j < r; j++)
       if (s[2 * j] >= 0) spare.push_back(s[2 * j]);
-    dg[b] = zs[nd[b]], zl[b] = std::min(z, T);
+    s.clear(), dg[b] = zs[nd[b]], zl[b] = std::min(z, T);
   };
   // Node i and the k - 1 nodes above it have one child each: the top's table is k prefix sums
   // of i's child's table b, by one convolution.
@@ -193,8 +200,9 @@ std::vector<uint32_t> Df(int v, int M) {
       if (k) {
         run(b, i, k), i -= k - 1;
       } else {
+        if (lp[b] >= 0) pe[b] += buf[lp[b]].size();
         st[b].push_back(lp[b]), st[b].push_back(l), lp[b] = -1;
-        if (int(st[b].size()) == 2 * R) nd[b] = i, flush(b);
+        if (int(st[b].size()) == 2 * R || pe[b] > E) nd[b] = i, flush(b);
       }
     }
     nd[b] = i;

@@ -182,9 +182,9 @@ void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs) {
   static std::vector<uint32_t> q;
   q.resize(Blk);
   for (int b = 0; b < G; b += Blk) {
-    const int len = std::min(Blk, P - b), have = std::min(len, G - b);
-    for (int i = 0; i < have; i++) q[i] = (a[b + i] << 16) / P;
-    ToRows(a + b, have, len, g + b), ToRows(q.data(), have, len, gs + b);
+    const int len = std::min(Blk, G - b);
+    for (int i = 0; i < len; i++) q[i] = (a[b + i] << 16) / P;
+    ToRows(a + b, len, len, g + b), ToRows(q.data(), len, len, gs + b);
   }
 }
 

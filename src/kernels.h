@@ -26,9 +26,9 @@ constexpr int Blk = 2048;
 void ToRows(const uint32_t* a, int have, int len, uint16_t* w);
 void FromRows(const uint16_t* w, int have, int len, uint32_t* a);
 
-// g = a[0..G) for G <= P by rows, block by block of Blk from 0 (each as long as a whole period
-// would make it, 0 past G), and gs = floor(g 2^16 / P) likewise, which turns a product by g mod
-// P into two 16-bit multiplications and a correction. g and gs take P + 64 slots each.
+// g = a[0..G) for G <= P by rows, in blocks of min(Blk, G - b) from b = 0, Blk, ..., and
+// gs = floor(g 2^16 / P) likewise, which turns a product by g mod P into two 16-bit
+// multiplications and a correction. g and gs take G + 64 slots each.
 void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs);
 
 // r steps up the tree over one block by rows: for j < r in turn, w[m] = c[j] + sum_{i<m}

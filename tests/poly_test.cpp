@@ -128,9 +128,10 @@ TEST(Poly, SumsAgainstBinomialSum) {
   }
 }
 
-// r steps over the blocks a period is cut into (a whole one and the period's last, shorter
-// one), from a carry in to a carry out, against step_naive; and over a block that a table's end
-// cuts short (lanes partly or wholly empty), whose carry out is not used.
+// r steps over the blocks that factors of G = P values are cut into (a whole one and the
+// period's last, shorter one) and of G = 700 (one short block), from a carry in to a carry
+// out, against step_naive; and over blocks that a table's end cuts short (lanes partly or
+// wholly empty), whose carry out is not used.
 TEST(Poly, StepsAgainstPrefixSums) {
   auto step_naive = [](std::vector<uint32_t>& a, const uint32_t* f, uint32_t& c) {
     for (size_t m = 0; m < a.size(); m++) {
@@ -140,32 +141,34 @@ TEST(Poly, StepsAgainstPrefixSums) {
   };
   std::mt19937 g(23);
   const size_t slots = static_cast<size_t>(P) + 64;
-  for (int r : {1, 2, 32}) {
-    std::vector<std::vector<uint32_t>> f(static_cast<size_t>(r));
-    std::vector<std::vector<uint16_t>> fv(f.size(), std::vector<uint16_t>(slots)), fq = fv;
-    for (size_t j = 0; j < f.size(); j++) {
-      f[j].resize(P);
-      for (auto& y : f[j]) y = g() % 3 ? uint32_t(g() % P) : P - 1;
-      Factor(f[j].data(), P, fv[j].data(), fq[j].data());
-    }
-    const int last = P / Blk * Blk;  // where the period's last block starts
-    for (auto [u, have] : std::vector<std::pair<int, int>>{
-             {0, Blk}, {last, P - last}, {0, Blk}, {0, 1}, {0, 2}, {0, 33}, {last, 700}}) {
-      const int len = std::min(Blk, P - u);
-      std::vector<const uint16_t*> pv, pq;
-      for (size_t j = 0; j < f.size(); j++)
-        pv.push_back(fv[j].data() + u), pq.push_back(fq[j].data() + u);
-      std::vector<uint32_t> cn(f.size(), 7);
-      std::vector<uint16_t> c(f.size(), 7), w(static_cast<size_t>(Blk) + 64);
-      std::vector<uint32_t> a(static_cast<size_t>(have)), got(a.size());
-      for (auto& y : a) y = g() % 3 ? uint32_t(g() % P) : P - 1;
-      ToRows(a.data(), have, len, w.data());
-      Steps(w.data(), len, r, pv.data(), pq.data(), c.data());
-      FromRows(w.data(), have, len, got.data());
-      for (size_t j = 0; j < f.size(); j++) step_naive(a, f[j].data() + u, cn[j]);
-      ASSERT_EQ(got, a) << "r=" << r << " block at " << u << " of " << have;
-      if (have == len) {
-        ASSERT_EQ(std::vector<uint32_t>(c.begin(), c.end()), cn) << "r=" << r;
+  const int last = P / Blk * Blk;  // where the period's last block starts
+  for (int G : {P, 700}) {
+    std::vector<std::pair<int, int>> blocks{{0, 700}, {0, 1}, {0, 33}};  // (start, entries)
+    if (G == P) blocks = {{0, Blk}, {last, P - last}, {0, 1}, {0, 2}, {0, 33}, {last, 700}};
+    for (int r : {1, 2, 32}) {
+      std::vector<std::vector<uint32_t>> f(static_cast<size_t>(r));
+      std::vector<std::vector<uint16_t>> fv(f.size(), std::vector<uint16_t>(slots)), fq = fv;
+      for (size_t j = 0; j < f.size(); j++) {
+        f[j].resize(static_cast<size_t>(G));
+        for (auto& y : f[j]) y = g() % 3 ? uint32_t(g() % P) : P - 1;
+        Factor(f[j].data(), G, fv[j].data(), fq[j].data());
+      }
+      for (auto [u, have] : blocks) {
+        const int len = std::min(Blk, G - u);
+        std::vector<const uint16_t*> pv, pq;
+        for (size_t j = 0; j < f.size(); j++) pv.push_back(&fv[j][u]), pq.push_back(&fq[j][u]);
+        std::vector<uint32_t> cn(f.size(), 7);
+        std::vector<uint16_t> c(f.size(), 7), w(static_cast<size_t>(Blk) + 64);
+        std::vector<uint32_t> a(static_cast<size_t>(have)), got(a.size());
+        for (auto& y : a) y = g() % 3 ? uint32_t(g() % P) : P - 1;
+        ToRows(a.data(), have, len, w.data());
+        Steps(w.data(), len, r, pv.data(), pq.data(), c.data());
+        FromRows(w.data(), have, len, got.data());
+        for (size_t j = 0; j < f.size(); j++) step_naive(a, f[j].data() + u, cn[j]);
+        ASSERT_EQ(got, a) << "G=" << G << " r=" << r << " block at " << u << " of " << have;
+        if (have == len) {
+          ASSERT_EQ(std::vector<uint32_t>(c.begin(), c.end()), cn) << "G=" << G << " r=" << r;
+        }
       }
     }
   }
