@@ -46,6 +46,7 @@ std::vector<uint32_t> Df(int v, int M) {
   std::vector<uint32_t> pbig;                      // m^l for a larger l
   std::vector<std::vector<int>> st;
   std::vector<size_t> pe;  // pe[b]: entries that the light products in st[b] hold
+  std::vector<int> tb;     // tb[b]: the values of st[b]'s first step
   // For flush: factors in 16 bits kept by their first values (memo) and powers m^l by l (ph,
   // at pn[l] values), and room for the others.
   std::map<std::vector<uint32_t>, std::vector<uint16_t>> memo;
@@ -63,7 +64,8 @@ std::vector<uint32_t> Df(int v, int M) {
   auto get = [&] {
     if (spare.empty()) {
       buf.emplace_back(), st.emplace_back();
-      zl.push_back(0), dg.push_back(0), lp.push_back(-1), nd.push_back(-1), pe.push_back(0);
+      zl.push_back(0), dg.push_back(0), lp.push_back(-1), nd.push_back(-1), pe.push_back(0),
+          tb.push_back(0);
       spare.push_back(int(buf.size()) - 1);
     }
     int b = spare.back();
@@ -95,8 +97,18 @@ std::vector<uint32_t> Df(int v, int M) {
     std::vector<int>& s = sv;  // taken, as get() may move st's entries
     s.swap(st[b]), pe[b] = 0;
     const int T = need(zs[nd[b]]), G = std::min(T, P), r = int(s.size()) / 2, z0 = zl[b];
-    const bool rows = T - z0 >= 2 * Blk;  // else the steps run one by one, in 32 bits
-    uint32_t* f = (Lengthen(buf[b], T, dg[b], z0), buf[b].data());
+    // By rows the steps cost about a quarter of a pass each, but each block is laid out twice
+    // and each factor not kept once (about five passes over its G values): else the steps run
+    // one by one, in 32 bits. Factors that can be kept are counted as kept.
+    int fresh = 0;
+    for (uint64_t j = 0, seen = 0; j < uint64_t(r); j++) {
+      const int x = s[2 * j], l = s[2 * j + 1];
+      if (x < 0 && l < 64 && pn[l] != G && !(seen >> l & 1)) fresh++, seen |= 1ULL << l;
+      fresh += x >= 0 ? G < P || dg[x] >= 16 : l >= 64;
+    }
+    const bool rows =
+        T - z0 >= 2 * Blk && r >= 4 && 5LL * fresh * G + 2LL * (T - z0) < 3LL * r * (T - z0) / 4;
+
     // Each step's other factor at G values (beyond, its period): a light product lengthened
     // (two at a time), times m^l for l leaf children. By rows it is held in 16 bits with its
     // Shoup quotients (gv[j], gq[j]); small products repeat (a node over one leaf, over two,
@@ -110,7 +122,8 @@ std::vector<uint32_t> Df(int v, int M) {
       if (auto it = memo.find(key[j]); it != memo.end())
         gv[j] = it->second.data(), gq[j] = gv[j] + Q, spare.push_back(x), s[2 * j] = -2;
     }
-    int q = -1;
+    int q = T <= P ? b : -1;  // b is lengthened to T, the others to G: together if T = G
+    if (q < 0) Lengthen(buf[b], T, dg[b], z0);
     for (int j = 0; j < r; j++) {
       int x = s[2 * j];
       if (x >= 0 && q < 0)
@@ -119,6 +132,7 @@ std::vector<uint32_t> Df(int v, int M) {
         Lengthen(buf[q], G, dg[q], zl[q], &buf[x], dg[x], zl[x]), q = -1;
     }
     if (q >= 0) Lengthen(buf[q], G, dg[q], zl[q]);
+    uint32_t* f = buf[b].data();
     if (hs.size() < size_t(r)) hs.resize(size_t(r));
     int z = z0;
     for (int j = 0; j < r; j++) {
@@ -200,9 +214,15 @@ std::vector<uint32_t> Df(int v, int M) {
       if (k) {
         run(b, i, k), i -= k - 1;
       } else {
+        // A batch runs every step at its top's values: it grows while they stay within a
+        // quarter of its first's (on a bushy tree a table doubles from node to node), and runs
+        // as soon as the parent's step could not join it.
+        if (st[b].empty()) tb[b] = need(zs[i]);
         if (lp[b] >= 0) pe[b] += buf[lp[b]].size();
-        st[b].push_back(lp[b]), st[b].push_back(l), lp[b] = -1;
-        if (int(st[b].size()) == 2 * R || pe[b] > E) nd[b] = i, flush(b);
+        st[b].push_back(lp[b]), st[b].push_back(l), lp[b] = -1, nd[b] = i;
+        if (int(st[b].size()) == 2 * R || pe[b] > E || i == lo ||
+            4LL * need(zs[pp[i]]) > 5LL * tb[b])
+          flush(b);
       }
     }
     nd[b] = i;

@@ -28,17 +28,18 @@ void Facts() {
 // A residue as the nearest integer to 0: |result| <= (P - 1) / 2.
 int Bal(uint32_t x) { return x > P / 2 ? int(x) - P : int(x); }
 
-// Complex transforms of length L = 2^k <= N on split real and imaginary parts. The twiddles of
-// the stage that pairs entries h apart are co[h + j] + i si[h + j] = exp(-i pi j / h), j < h, each
-// from the library's cos and sin (within an ulp), never by recurrence.
-constexpr int N = 1 << 16;
+// Complex transforms of length L = 2^k <= 2^16 on split real and imaginary parts. The twiddles
+// of the stage that pairs entries h apart are co[h + j] + i si[h + j] = exp(-i pi j / h), j < h,
+// each from the library's cos and sin (within an ulp), never by recurrence.
 std::vector<double> co, si;
 
-void Twiddles() {
-  if (!co.empty()) return;
-  co.assign(N, 0), si.assign(N, 0);
+// The twiddles for transforms of length up to L, made as first needed (each is a libm call).
+void Twiddles(int L) {
+  const int h0 = std::max(1, int(co.size()));  // the stages below are made
+  if (int(co.size()) >= L) return;
+  co.resize(L), si.resize(L);
   const double pi = std::acos(-1.0);
-  for (int h = 1; h < N; h *= 2)
+  for (int h = h0; h < L; h *= 2)
     for (int j = 0; j < h; j++) co[h + j] = std::cos(pi * j / h), si[h + j] = -std::sin(pi * j / h);
 }
 
@@ -267,11 +268,11 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
 // b <= e: at most 9.6e12 * 2.3e-14 < 0.23, so rounding to the nearest integer gives the exact
 // value.
 void Lagrange(uint32_t* a, int d, int T, uint32_t* b, int db) {
-  Facts(), Twiddles();
   static std::vector<std::vector<double>> vr(17), vi(17);  // v's transform for L = 2^k
   static std::vector<double> xr, xi;
   int k = 0, L = 1;
   while (L < T) L *= 2, k++;
+  Facts(), Twiddles(L);
   if (vr[k].empty()) {
     vr[k].assign(L, 0), vi[k].assign(L, 0);
     for (int j = 1; j < L && j < P; j++) vr[k][j] = Bal(f[j - 1] * fi[j] % P);  // 1 / j
@@ -291,8 +292,8 @@ void Lagrange(uint32_t* a, int d, int T, uint32_t* b, int db) {
 }
 
 std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>& b) {
-  Twiddles();
   int L = int(a.size());
+  Twiddles(L);
   std::vector<double> ar(a.begin(), a.end()), ai(L), br(b.begin(), b.end()), bi(L);
   Fft(ar.data(), ai.data(), L), Fft(br.data(), bi.data(), L);
   Times(ar.data(), ai.data(), br.data(), bi.data(), L);
@@ -310,8 +311,8 @@ std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>&
 // O(r (2^16 log 2^16 + r P)) and 8 R bytes of products.
 std::vector<uint32_t> Sums(const uint32_t* a, int R, long long k) {
   if (R <= 0) return {};
-  Facts(), Twiddles();
   constexpr int L = 1 << 16;
+  Facts(), Twiddles(L);
   const long long c = k - 1, k1 = c / P;
   const int k0 = int(c % P), r = (R + P - 1) / P, w = 2 * P;  // a row of products: 2P - 1 and a 0
   std::vector<double> cr(L, 0), ci(L, 0), xr(L), xi(L);
