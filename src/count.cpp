@@ -33,7 +33,7 @@
 std::vector<uint32_t> Df(int v, int M) {
   // Steps that wait at most, and the entries their light products may hold (so that waiting
   // steps add O(M) per table alive); the slots of a factor by rows.
-  constexpr int R = 32, Q = P + 64;
+  constexpr int R = 64, Q = P + 64;
   constexpr size_t E = 1 << 18;
   const int lo = at[v], hi = lo + zs[lo];
   // Per index: its table under way (from its largest child) and its leaf children. Per table
