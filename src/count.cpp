@@ -47,6 +47,10 @@ std::vector<uint32_t> Df(int v, int M) {
   std::vector<std::vector<int>> st;
   std::vector<size_t> pe;  // pe[b]: entries that the light products in st[b] hold
   std::vector<int> tb;     // tb[b]: the values of st[b]'s first step
+  // A table that steps ran over by rows stays so while the next batch has as many values
+  // (rv[b] > 0, entries from rb[b] on; period p's blocks from slot p (G + 64) of rw[b]).
+  std::vector<int> rv, rb;
+  std::vector<std::vector<uint16_t>> rw;
   // For flush: factors in 16 bits kept by their first values (memo) and powers m^l by l (ph,
   // at pn[l] values), and room for the others.
   std::map<std::vector<uint32_t>, std::vector<uint16_t>> memo;
@@ -64,13 +68,13 @@ std::vector<uint32_t> Df(int v, int M) {
   auto get = [&] {
     if (spare.empty()) {
       buf.emplace_back(), st.emplace_back();
-      zl.push_back(0), dg.push_back(0), lp.push_back(-1), nd.push_back(-1), pe.push_back(0),
-          tb.push_back(0);
+      zl.push_back(0), dg.push_back(0), lp.push_back(-1), nd.push_back(-1), pe.push_back(0);
+      tb.push_back(0), rv.push_back(0), rb.push_back(0), rw.emplace_back();
       spare.push_back(int(buf.size()) - 1);
     }
     int b = spare.back();
     spare.pop_back();
-    return lp[b] = -1, b;
+    return lp[b] = -1, rv[b] = 0, b;
   };
   // The entries that fix a table of a subtree of z nodes (or a product of degree z), up to M;
   // at least 256, as passes over so few cost less than lengthening the table later (measured:
@@ -91,9 +95,28 @@ std::vector<uint32_t> Df(int v, int M) {
     if (l >= 64 || int(p.size()) < G) p.resize(G), Pow(p.data(), G, l);
     return p.data();
   };
-  // Runs the steps waiting on b: buf[b] becomes nd[b]'s table, at need(zs[nd[b]]) values.
-  auto flush = [&](int b) {
-    if (st[b].empty()) return;
+  // The blocks of a table of T values by rows: from entry m, len entries (have of them below T)
+  // at slot o of rw; they lie within periods of G = min(T, P) values, as the factors' blocks do.
+  auto blocks = [&](int m, int T, auto&& f) {
+    const int G = std::min(T, P);
+    for (int len; m < T; m += len) {
+      const int u = m % G;
+      len = std::min(Blk, G - u), f(m, u, std::min(len, T - m), len, m / G * (G + 64) + u);
+    }
+  };
+  // buf[b] in entries again, if it was left by rows.
+  auto plain = [&](int b) {
+    if (!rv[b]) return;
+    uint32_t* f = buf[b].data();
+    blocks(rb[b], rv[b], [&](int m, int, int have, int len, int o) {
+      FromRows(rw[b].data() + o, have, len, f + m);
+    });
+    rv[b] = 0;
+  };
+  // Runs the steps waiting on b: buf[b] becomes nd[b]'s table, at need(zs[nd[b]]) values, in
+  // entries unless it may stay by rows (stay) for the next batch.
+  auto flush = [&](int b, bool stay = false) {
+    if (st[b].empty()) return stay ? void() : plain(b);
     std::vector<int>& s = sv;  // taken, as get() may move st's entries
     s.swap(st[b]), pe[b] = 0;
     const int T = need(zs[nd[b]]), G = std::min(T, P), r = int(s.size()) / 2, z0 = zl[b];
@@ -106,8 +129,10 @@ std::vector<uint32_t> Df(int v, int M) {
       if (x < 0 && l < 64 && pn[l] != G && !(seen >> l & 1)) fresh++, seen |= 1ULL << l;
       fresh += x >= 0 ? G < P || dg[x] >= 16 : l >= 64;
     }
-    const bool rows =
-        T - z0 >= 2 * Blk && r >= 4 && 5LL * fresh * G + 2LL * (T - z0) < 3LL * r * (T - z0) / 4;
+    const bool kept = rv[b] == T;  // by rows already: no layout to pay
+    const bool rows = T - z0 >= 2 * Blk && r >= 4 &&
+                      5LL * fresh * G + 2LL * (T - z0) * !kept < 3LL * r * (T - z0) / 4;
+    if (!(rows && kept)) plain(b);
 
     // Each step's other factor at G values (beyond, its period): a light product lengthened
     // (two at a time), times m^l for l leaf children. By rows it is held in 16 bits with its
@@ -122,8 +147,8 @@ std::vector<uint32_t> Df(int v, int M) {
       if (auto it = memo.find(key[j]); it != memo.end())
         gv[j] = it->second.data(), gq[j] = gv[j] + Q, spare.push_back(x), s[2 * j] = -2;
     }
-    int q = T <= P ? b : -1;  // b is lengthened to T, the others to G: together if T = G
-    if (q < 0) Lengthen(buf[b], T, dg[b], z0);
+    int q = T <= P && !rv[b] ? b : -1;  // b is lengthened to T, the others to G: together if T = G
+    if (q < 0 && !rv[b]) Lengthen(buf[b], T, dg[b], z0);
     for (int j = 0; j < r; j++) {
       int x = s[2 * j];
       if (x >= 0 && q < 0)
@@ -155,17 +180,19 @@ std::vector<uint32_t> Df(int v, int M) {
       gv[j] = h.data(), gq[j] = gv[j] + Q;
       if (!key[j].empty() && memo.size() < 64) memo.emplace(key[j], h);
     }
-    // Block by block, each held by rows in 16 bits in the first-level cache while every step
-    // runs over it. Blocks are cut as the factors are, within each period from its start;
-    // entries below z0 are 0.
+    // Block by block, each held by rows in 16 bits while every step runs over it in the
+    // first-level cache. Entries below z0 are 0, and stay 0.
     c.assign(size_t(r), 0), bv.resize(size_t(r)), bq.resize(size_t(r));
-    uint16_t w[Blk + 64];
-    for (int m = z0 - z0 % G % Blk, len; rows && m < T; m += len) {
-      const int u = m % G, have = std::min(len = std::min(Blk, G - u), T - m);
-      for (int j = 0; j < r; j++) bv[j] = gv[j] + u, bq[j] = gq[j] + u;
-      ToRows(f + m, have, len, w), Steps(w, len, r, bv.data(), bq.data(), c.data());
-      FromRows(w, have, len, f + m);
-    }
+    if (rows && !kept)
+      rw[b].resize(size_t((T + G - 1) / G) * (G + 64)), rv[b] = T, rb[b] = z0 - z0 % G % Blk;
+    if (rows)
+      blocks(z0 - z0 % G % Blk, T, [&](int m, int u, int have, int len, int o) {
+        uint16_t* w = rw[b].data() + o;
+        if (!kept) ToRows(f + m, have, len, w);
+        for (int j = 0; j < r; j++) bv[j] = gv[j] + u, bq[j] = gq[j] + u;
+        Steps(w, len, r, bv.data(), bq.data(), c.data());
+      });
+    if (!stay) plain(b);
     for (int j = 0; j < r; j++)
       if (s[2 * j] >= 0) spare.push_back(s[2 * j]);
     s.clear(), dg[b] = zs[nd[b]], zl[b] = std::min(z, T);
@@ -222,7 +249,7 @@ std::vector<uint32_t> Df(int v, int M) {
         st[b].push_back(lp[b]), st[b].push_back(l), lp[b] = -1, nd[b] = i;
         if (int(st[b].size()) == 2 * R || pe[b] > E || i == lo ||
             4LL * need(zs[pp[i]]) > 5LL * tb[b])
-          flush(b);
+          flush(b, true);
       }
     }
     nd[b] = i;
