@@ -124,7 +124,7 @@ std::vector<uint32_t> Df(int v, int M) {
     // and each factor not kept once (about five passes over its G values): else the steps run
     // one by one, in 32 bits. Factors that can be kept are counted as kept.
     int fresh = 0;
-    for (uint64_t j = 0, seen = 0; j < uint64_t(r); j++) {
+    for (size_t j = 0, seen = 0; j < size_t(r); j++) {
       const int x = s[2 * j], l = s[2 * j + 1];
       if (x < 0 && l < 64 && pn[l] != G && !(seen >> l & 1)) fresh++, seen |= 1ULL << l;
       fresh += x >= 0 ? G < P || dg[x] >= 16 : l >= 64;
@@ -139,7 +139,7 @@ std::vector<uint32_t> Df(int v, int M) {
     // Shoup quotients (gv[j], gq[j]); small products repeat (a node over one leaf, over two,
     // ...), so at a whole period they are kept by their first values and l, as powers are by l.
     gv.resize(size_t(r)), gq.resize(size_t(r)), key.resize(size_t(r));
-    for (int j = 0; j < r; j++) {
+    for (size_t j = 0; j < size_t(r); j++) {
       const int x = s[2 * j];
       key[j].clear();
       if (x < 0 || G < P || dg[x] >= 16 || !rows) continue;
@@ -149,7 +149,7 @@ std::vector<uint32_t> Df(int v, int M) {
     }
     int q = T <= P && !rv[b] ? b : -1;  // b is lengthened to T, the others to G: together if T = G
     if (q < 0 && !rv[b]) Lengthen(buf[b], T, dg[b], z0);
-    for (int j = 0; j < r; j++) {
+    for (size_t j = 0; j < size_t(r); j++) {
       int x = s[2 * j];
       if (x >= 0 && q < 0)
         q = x;
@@ -160,7 +160,7 @@ std::vector<uint32_t> Df(int v, int M) {
     uint32_t* f = buf[b].data();
     if (hs.size() < size_t(r)) hs.resize(size_t(r));
     int z = z0;
-    for (int j = 0; j < r; j++) {
+    for (size_t j = 0; j < size_t(r); j++) {
       const int x = s[2 * j], l = s[2 * j + 1], y = z;
       // A product vanishes where a factor does (every table at 0), a prefix sum one value on.
       z = std::max(z, x == -2 ? 1 : x >= 0 ? std::max(zl[x], int(l > 0)) : int(l > 0)) + 1;
@@ -174,9 +174,9 @@ std::vector<uint32_t> Df(int v, int M) {
         continue;
       }
       if (x < 0 && l < 64 && pn[l] != G)  // kept by l; the layout by rows depends on G
-        ph[l].resize(2 * Q), Factor(g, G, ph[l].data(), ph[l].data() + Q), pn[l] = G;
+        ph[l].resize(2 * size_t(Q)), Factor(g, G, ph[l].data(), ph[l].data() + Q), pn[l] = G;
       std::vector<uint16_t>& h = x < 0 && l < 64 ? ph[l] : hs[j];
-      if (&h == &hs[j]) h.resize(2 * Q), Factor(g, G, h.data(), h.data() + Q);
+      if (&h == &hs[j]) h.resize(2 * size_t(Q)), Factor(g, G, h.data(), h.data() + Q);
       gv[j] = h.data(), gq[j] = gv[j] + Q;
       // The first 128 kept hold 99% of the lookups on a deep random tree of 4*10^5 nodes.
       if (!key[j].empty() && memo.size() < 128) memo.emplace(key[j], h);
@@ -186,15 +186,16 @@ std::vector<uint32_t> Df(int v, int M) {
     c.assign(size_t(r), 0), bv.resize(size_t(r)), bq.resize(size_t(r));
     if (rows && !kept)
       rw[b].resize(size_t((T + G - 1) / G) * (G + 64)), rv[b] = T, rb[b] = z0 - z0 % G % Blk;
-    if (rows)
+    if (rows) {
       blocks(z0 - z0 % G % Blk, T, [&](int m, int u, int have, int len, int o) {
         uint16_t* w = rw[b].data() + o;
         if (!kept) ToRows(f + m, have, len, w);
-        for (int j = 0; j < r; j++) bv[j] = gv[j] + u, bq[j] = gq[j] + u;
+        for (size_t j = 0; j < size_t(r); j++) bv[j] = gv[j] + u, bq[j] = gq[j] + u;
         Steps(w, len, r, bv.data(), bq.data(), c.data());
       });
+    }
     if (!stay) plain(b);
-    for (int j = 0; j < r; j++)
+    for (size_t j = 0; j < size_t(r); j++)
       if (s[2 * j] >= 0) spare.push_back(s[2 * j]);
     s.clear(), dg[b] = zs[nd[b]], zl[b] = std::min(z, T);
   };
@@ -234,7 +235,7 @@ std::vector<uint32_t> Df(int v, int M) {
       buf[b] = lt, zl[b] = lz, dg[b] = zs[i];
     } else {
       int k = 0;  // a run of one-child nodes from i up, measured once from its lowest node
-      if (zs[i] == zs[i + 1] + 1 && i < ut) {
+      if (i < ut && zs[i] == zs[i + 1] + 1) {
         while (i - k >= lo && zs[i - k] == zs[i - k + 1] + 1) k++;
         ut = i - k + 1;
         if (!cheaper(b, i, k)) k = 0;

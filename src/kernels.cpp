@@ -196,12 +196,12 @@ void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs) {
 // every sum of two residues is reduced at once, so all stays below 2P < 2^16.
 void Steps(uint16_t* w, int len, int r, const uint16_t* const* g, const uint16_t* const* gs,
            uint16_t* c) {
-  const int S = Height(len);
+  const size_t S = size_t(Height(len));
   Hec off{};
   for (int j = 0; j < r; j++) {
     Hec acc{};
     const uint16_t *gj = g[j], *gsj = gs[j];
-    for (int i = 0; i < S; i++) {
+    for (size_t i = 0; i < S; i++) {
       Hec x, y, ys;
       std::memcpy(&x, w + i * H, sizeof x), std::memcpy(&y, gj + i * H, sizeof y);
       std::memcpy(&ys, gsj + i * H, sizeof ys);
@@ -212,9 +212,10 @@ void Steps(uint16_t* w, int len, int r, const uint16_t* const* g, const uint16_t
     }
     Hec in = ScanH(acc), e = in - acc;  // inclusive minus own entry, mod P
     off = Add(e < Hec(e + P) ? e : Hec(e + P), Hec{} + c[j]);
-    c[j] = Add(Hec{} + c[j], TopH(in, std::make_index_sequence<H>()))[0];
+    const Hec top = Add(Hec{} + c[j], TopH(in, std::make_index_sequence<H>()));
+    c[j] = top[0];
   }
-  for (int i = 0; i < S; i++) {
+  for (size_t i = 0; i < S; i++) {
     Hec x;
     std::memcpy(&x, w + i * H, sizeof x);
     x = Add(x, off);
