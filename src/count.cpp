@@ -124,7 +124,7 @@ std::vector<uint32_t> Df(int v, int M) {
     // and each factor not kept once (about five passes over its G values): else the steps run
     // one by one, in 32 bits. Factors that can be kept are counted as kept.
     int fresh = 0;
-    for (size_t j = 0, seen = 0; j < size_t(r); j++) {
+    for (size_t j = 0, seen = 0; j < size_t(r) && T - z0 >= 2 * Blk; j++) {
       const int x = s[2 * j], l = s[2 * j + 1];
       if (x < 0 && l < 64 && pn[l] != G && !(seen >> l & 1)) fresh++, seen |= 1ULL << l;
       fresh += x >= 0 ? G < P || dg[x] >= 16 : l >= 64;
@@ -138,11 +138,11 @@ std::vector<uint32_t> Df(int v, int M) {
     // (two at a time), times m^l for l leaf children. By rows it is held in 16 bits with its
     // Shoup quotients (gv[j], gq[j]); small products repeat (a node over one leaf, over two,
     // ...), so at a whole period they are kept by their first values and l, as powers are by l.
-    gv.resize(size_t(r)), gq.resize(size_t(r)), key.resize(size_t(r));
-    for (size_t j = 0; j < size_t(r); j++) {
+    if (rows) gv.resize(size_t(r)), gq.resize(size_t(r)), key.resize(size_t(r));
+    for (size_t j = 0; rows && j < size_t(r); j++) {
       const int x = s[2 * j];
       key[j].clear();
-      if (x < 0 || G < P || dg[x] >= 16 || !rows) continue;
+      if (x < 0 || G < P || dg[x] >= 16) continue;
       key[j].assign(buf[x].begin(), buf[x].begin() + dg[x] + 1), key[j].push_back(s[2 * j + 1]);
       if (auto it = memo.find(key[j]); it != memo.end())
         gv[j] = it->second.data(), gq[j] = gv[j] + Q, spare.push_back(x), s[2 * j] = -2;
@@ -158,7 +158,7 @@ std::vector<uint32_t> Df(int v, int M) {
     }
     if (q >= 0) Lengthen(buf[q], G, dg[q], zl[q]);
     uint32_t* f = buf[b].data();
-    if (hs.size() < size_t(r)) hs.resize(size_t(r));
+    if (rows && hs.size() < size_t(r)) hs.resize(size_t(r));
     int z = z0;
     for (size_t j = 0; j < size_t(r); j++) {
       const int x = s[2 * j], l = s[2 * j + 1], y = z;
@@ -166,9 +166,9 @@ std::vector<uint32_t> Df(int v, int M) {
       z = std::max(z, x == -2 ? 1 : x >= 0 ? std::max(zl[x], int(l > 0)) : int(l > 0)) + 1;
       if (x == -2) continue;
       if (x >= 0 && l) Mul(buf[x].data(), power(l, G), G);
-      const uint32_t* g = x >= 0 ? buf[x].data() : power(l, G);
-      if (!rows) {
-        for (int m = y, e; m < T; m = e)  // f *= g, g of period P
+      const uint32_t* g = x >= 0 ? buf[x].data() : l || rows ? power(l, G) : nullptr;
+      if (!rows) {  // f *= g (of period P; none for a node with one child), prefix sums
+        for (int m = y, e; g && m < T; m = e)
           e = std::min(T, (m / P + 1) * P), Mul(f + m, g + m % P, e - m);
         if (y < T) Prefix(f + y, T - y);
         continue;
@@ -183,7 +183,7 @@ std::vector<uint32_t> Df(int v, int M) {
     }
     // Block by block, each held by rows in 16 bits while every step runs over it in the
     // first-level cache. Entries below z0 are 0, and stay 0.
-    c.assign(size_t(r), 0), bv.resize(size_t(r)), bq.resize(size_t(r));
+    if (rows) c.assign(size_t(r), 0), bv.resize(size_t(r)), bq.resize(size_t(r));
     if (rows && !kept)
       rw[b].resize(size_t((T + G - 1) / G) * (G + 64)), rv[b] = T, rb[b] = z0 - z0 % G % Blk;
     if (rows) {
