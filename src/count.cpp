@@ -24,8 +24,10 @@
 // values if z < P, P (z div P + 1) otherwise (see Lengthen); a table grows only when its parent
 // needs more.
 // Going up a heavy path, a node's step h = S(g h') (S the exclusive prefix sum, g the product of
-// its other children, periodic with period P) waits until up to R steps are known, which then
-// run block by block over the table while a block stays in the first-level cache. A run of k
+// its other children, periodic with period P) waits in a batch of up to R steps while the
+// table's length stays within a quarter of the batch's first. A long batch runs block by block,
+// each block in 16 bits by rows in the first-level cache (see flush), and the table stays by
+// rows for the next batch while its length holds. A run of k
 // nodes with one child each is k prefix sums at once, one convolution (Sums), where that costs
 // less than k passes. Time O(sum over tabulated nodes u of min(M, z_u + 1 + P [z_u >= P])) at
 // worst for the passes, plus the lengthening of each table to its parent's: per table, the
