@@ -2,7 +2,9 @@
 // product under P^2 < 2^31, so the lanes stay 32 bits wide.
 #include "kernels.h"
 
-#include <immintrin.h>
+#if defined(__SSE2__)
+#include <immintrin.h>  // the 16-bit high products and lane shifts below
+#endif
 
 #include <algorithm>
 #include <cstring>
