@@ -53,7 +53,7 @@ std::string Show(std::string_view tok) {
 // accumulated, in 64 bits, and the value stops growing past 2^32, so nothing overflows it.
 bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
   while (pos < in.size() && Space(in[pos])) pos++;
-  // The common case first, with no branch per byte: 1 to 7 digits and then whitespace, read as
+  // The common case first, with no branch per byte: 1 to 8 digits and then whitespace, read as
   // one 8-byte word (little-endian: the first byte is the lowest). A byte is a digit when it is
   // at least '0' and at most '9'; each test is done on all bytes at once with no carry between
   // them, as the sums stay below 0x100 in every byte. Anything else takes the exact path below.
@@ -64,14 +64,14 @@ bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
     std::memcpy(&w, in.data() + pos, 8);
     uint64_t ge0 = ((w | H) - ones * '0') & ~w & H, gt9 = ((w & ~H) + ones * (0x80 - ':')) & H;
     uint64_t non = ~(ge0 & ~gt9) & H;  // the top bit of each byte that is not a digit
-    int k = __builtin_ctzll(non | 1ULL << 63) / 8;
-    if (k >= 1 && k <= 7 && Space(in[pos + k])) {
+    const size_t k = size_t(non ? __builtin_ctzll(non) : 64) / 8;  // the leading digits
+    if (k >= 1 && pos + k < in.size() && Space(in[pos + k])) {
       uint64_t v = (w - ones * '0') << (8 * (8 - k));  // the digits, behind leading zeros
       v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ffULL;
       v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffffULL;
       v = (v * 10000 + (v >> 32)) & 0xffffffffULL;
       if (static_cast<long long>(v) >= lo && static_cast<long long>(v) <= hi) {
-        x = static_cast<int>(v), pos += size_t(k);
+        x = static_cast<int>(v), pos += k;
         return true;
       }
     }

@@ -120,7 +120,7 @@ TEST(Read, HugeCountInShortFile) {
   EXPECT_EQ(t, V({0, 0, 1, 2}));
 }
 
-// Plain numbers of up to 7 digits are read 8 bytes at a time. Wherever a token falls against
+// Plain numbers of up to 8 digits are read 8 bytes at a time. Wherever a token falls against
 // those 8 bytes and against the end of the text, the outcome must be the same: each text is
 // parsed after 0 to 15 spaces (and a line feed, so that the columns of the rest stay put) and
 // before 0 to 9 more bytes of whitespace, which the last pair never reaches.
@@ -129,7 +129,12 @@ TEST(Read, NumbersAgainstWordAndEndOfText) {
                          "3 4 1 2 2 3\n",
                          "8 1 1 2 1 3 1 4 1 5 1 6 1 7 1 8",
                          "9999999 1 9999999 1",  // 7 digits: the word path, and a long n cut short
-                         "12345678 1",           // 8 digits: not the word path
+                         "12345678 1",           // 8 digits: the whole word
+                         "123456789 1",          // 9 digits: not the word path
+                         "3 4 1 2 2 00000003",
+                         "3 4 1 2 2 00000003x",
+                         "3 4 1 2 2 12345678",
+                         "3 4 1 2 2 000000003",
                          "3 0001234567 1 2 2 3",
                          "3 0000000000004 1 2 2 3",
                          "3 4 +1 2 -0 3",
