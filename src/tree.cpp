@@ -49,38 +49,95 @@ void Spare(std::vector<int>& v) {
 int Tree() {
   const size_t N = size_t(n) + 1;
   // Children by a counting sort on the parent: those of v are ch[off[v] .. off[v + 1]), in
-  // increasing order, and fc[v] is the first of them. Node 0 collects the nodes without a
-  // parent; it is never reached as a child, and when it is the root no node lacks a parent.
-  std::vector<int> off, ch, fc, q, pq, sz, ix;
+  // increasing order. Node 0 collects the nodes without a parent; it is never reached as a
+  // child, and when it is the root no node lacks a parent.
+  std::vector<int> off, ch, q, pq, sz, ix, seg;
   Huge(off, N + 2, 0), Huge(ch, N, 0);
   for (int j = 1; j <= n; j++) off[size_t(t[j]) + 2]++;
   for (size_t v = 2; v < N + 2; v++) off[v] += off[v - 1];
   for (int j = 1; j <= n; j++) ch[size_t(off[size_t(t[j]) + 1]++)] = j;
-  Huge(fc, N, 0);
-  for (size_t v = 0; v < N; v++) fc[v] = off[v] < off[v + 1] ? ch[size_t(off[v])] : 0;
+  // Runs of one-child nodes, which a walk must otherwise follow one cache miss at a time (a
+  // randomly numbered chain is all run), are listed beforehand, many walks at once: from each
+  // node v = kB that has one child, its segment is v and the nodes below it down to the first
+  // that has not one child (included) or is a multiple of B (not included), in seg from sb[k]
+  // on, the last stored as ~node. A node's path up to the nearest multiple of B is unique, so
+  // the segments hold each node at most once; a cycle of t ends at the multiple it started from.
+  constexpr int B = 64, W = 32;
+  std::vector<int> sb(N / B + 1, -1);
+  auto walk = [&](bool put) {
+    // Walk w stands at x[w]; while b[w] < 0 the offsets of x[w] are on their way, then its
+    // child ch[b[w]] is. Each step waits on one miss that was asked for W steps earlier.
+    int x[W], k[W], i[W], b[W], live = W;
+    size_t v = 0;
+    auto start = [&](int w) {
+      while ((v += B) <= size_t(n) && off[v + 1] - off[v] != 1) {
+      }
+      if (v > size_t(n)) return void(live--), void(x[w] = -1);
+      x[w] = int(v), k[w] = int(v / B), i[w] = 0, b[w] = -1;
+    };
+    auto end = [&](int w) {
+      if (put) seg[size_t(sb[size_t(k[w])] + i[w] - 1)] = ~x[w];
+      if (!put) sb[size_t(k[w])] = i[w];
+      start(w);
+    };
+    for (int w = 0; w < W; w++) start(w);
+    while (live)
+      for (int w = 0; w < W; w++) {
+        if (x[w] < 0) continue;
+        const size_t u = size_t(x[w]);
+        if (b[w] < 0) {
+          if (put) seg[size_t(sb[size_t(k[w])] + i[w])] = x[w];
+          i[w]++;
+          if (off[u + 1] - off[u] != 1) {
+            end(w);
+          } else {
+            b[w] = off[u];
+            __builtin_prefetch(&ch[size_t(b[w])]);
+          }
+        } else {
+          const int c = ch[size_t(b[w])];
+          if (c % B == 0) {
+            end(w);
+          } else {
+            x[w] = c, b[w] = -1;
+            __builtin_prefetch(&off[size_t(c)]);
+          }
+        }
+      }
+  };
+  walk(false);
+  int total = 0;
+  for (int& l : sb)
+    if (l >= 0) std::swap(l, total), total += l;
+  Huge(seg, N, 0);  // room for pp once the segments are read
+  walk(true);
   // Breadth first from root: q[h] is the h-th node reached and pq[h] its parent's position.
-  // A node's offsets and its first child are read at once (both addresses are known from the
-  // node), so the walk down a randomly numbered chain, which must wait for each node before it
-  // knows the next, waits for one cache miss per node, not two in a row. The children of q[h]
-  // stand together in q, after those of q[h - 1]: from here on every pass runs over positions,
-  // all but sequentially.
+  // q[h] < 0 stands for the node seg[~q[h]] of a segment, whose child is the next entry, read
+  // without a miss; other nodes' offsets and children are prefetched some positions ahead. The
+  // children of q[h] stand together in q, after those of q[h - 1]: from here on every pass runs
+  // over positions, all but sequentially.
+  auto enter = [&](int c) {
+    const int j = c % B ? -1 : sb[size_t(c / B)];
+    return j >= 0 && seg[size_t(j)] >= 0 ? ~j : c;
+  };
   Huge(q, N, 0), Huge(pq, N, -1);
   size_t s = 1;
-  q[0] = root;
+  q[0] = enter(root);
   for (size_t h = 0; h < s; h++) {
-    if (h + 16 < s) __builtin_prefetch(&off[size_t(q[h + 16])]);
-    const size_t v = size_t(q[h]);
-    const int b = off[v], e = off[v + 1];
-    if (e - b == 1) {
-      q[s] = fc[v], pq[s++] = int(h);
-    } else {
-      for (int k = b; k < e; k++) q[s] = ch[size_t(k)], pq[s++] = int(h);
+    if (h + 32 < s && q[h + 32] >= 0) __builtin_prefetch(&off[size_t(q[h + 32])]);
+    if (h + 12 < s && q[h + 12] >= 0) __builtin_prefetch(&ch[size_t(off[size_t(q[h + 12])])]);
+    if (q[h] < 0) {
+      const size_t j = size_t(~q[h]);
+      const int c = seg[j + 1];
+      q[h] = seg[j], q[s] = c >= 0 ? ~int(j + 1) : ~c, pq[s++] = int(h);
+      continue;
     }
+    const size_t v = size_t(q[h]);
+    for (int k = off[v]; k < off[v + 1]; k++) q[s] = enter(ch[size_t(k)]), pq[s++] = int(h);
   }
-  pp = std::move(fc);
   // Subtree sizes, children before parents. Dead arrays lend their memory to new ones: fresh
   // memory costs a page fault and the kernel's zeroing per page.
-  sz = std::move(off), ix = std::move(ch);
+  pp = std::move(seg), sz = std::move(off), ix = std::move(ch);
   sz.assign(s, 1);
   for (size_t h = s; h-- > 1;) sz[size_t(pq[h])] += sz[h];
   // Top-down, each child's block starts after its parent and its lighter siblings' blocks;

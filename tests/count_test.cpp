@@ -28,14 +28,17 @@ int Solve(const std::string& in) {
 }
 
 // A random tree on n nodes, relabelled at random; with `junk`, also repeated children, self
-// pairs, parent or child 0 and cycles, the degenerate lists the reader accepts.
-Pairs RandomPairs(std::mt19937& g, int n_, bool junk) {
+// pairs, parent or child 0 and cycles, the degenerate lists the reader accepts. With reach > 0
+// each node's parent is one of the reach nodes before it: long runs of one-child nodes.
+Pairs RandomPairs(std::mt19937& g, int n_, bool junk, int reach = 0) {
   std::vector<int> perm(size_t(n_) + 1);
   for (int i = 0; i <= n_; i++) perm[i] = i;
   std::shuffle(perm.begin() + 1, perm.end(), g);
   Pairs ps;
-  for (int v = 2; v <= n_; v++)
-    ps.push_back({perm[std::uniform_int_distribution<int>(1, v - 1)(g)], perm[v]});
+  for (int v = 2; v <= n_; v++) {
+    int lo = reach ? std::max(1, v - reach) : 1;
+    ps.push_back({perm[std::uniform_int_distribution<int>(lo, v - 1)(g)], perm[v]});
+  }
   std::shuffle(ps.begin(), ps.end(), g);
   if (junk)
     for (auto& [p, c] : ps)
@@ -98,12 +101,17 @@ TEST(Count, TablesMatchPrefixTables) {
 // The renumbering against its definition, on random trees with junk pairs (cycles, repeats,
 // node 0): every reachable node gets one index, its parent's index is its parent's, its
 // subtree is the block [i, i + zs[i]) with its children's blocks side by side in it, and the
-// largest child's block comes last.
+// largest child's block comes last. The larger trees are chains and near-chains, whole or cut
+// by a few junk pairs into pieces and cycles of one-child nodes, walked ahead in segments.
 TEST(Count, RenumberingIsHeavyLastPreorder) {
   std::mt19937 g(77);
-  for (int it = 0; it < 2000; it++) {
-    int nn = int(g() % 60) + 1;
-    std::string in = Text(nn, 1, RandomPairs(g, nn, it % 2));
+  for (int it = 0; it < 2400; it++) {
+    int nn = int(g() % 60) + 1, reach = 0;
+    if (it >= 2000) nn = int(g() % 3000) + 60, reach = int(g() % 4);
+    Pairs ps = RandomPairs(g, nn, it < 2000 && it % 2, reach);
+    for (int j = 0; it >= 2000 && j < it % 4; j++)
+      ps[g() % ps.size()] = {int(g() % uint32_t(nn + 1)), int(g() % uint32_t(nn + 1))};
+    std::string in = Text(nn, 1, ps);
     ASSERT_EQ(Parse(in), "");
     const int s = Tree();
     std::vector<int> node(size_t(s), -1), end(size_t(s), 0);
