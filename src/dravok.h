@@ -28,7 +28,8 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos) = nullptr);
 std::string Read(std::string& note);
 
 // Renumbers the nodes reachable from root (through t, from parent to child) in the order Df
-// works in. Returns how many there are, root included.
+// works in. Returns how many there are, root included. Releases sons, which the count does
+// not read (its memory serves the count's own arrays).
 int Tree();
 
 // h_v(m) mod P for m = 0..M-1, where h_v(m) counts the labelings of v's subtree with labels

@@ -52,7 +52,6 @@ int main(int argc, char** argv) {
   int ans = 0;
   try {
     err = Read(note);
-    Spare(sons);  // the count does not read it: its memory serves the count's own arrays
     if (err.empty()) ans = Count();
   } catch (const std::bad_alloc&) {
     err = "out of memory for the tree in dravok.in";

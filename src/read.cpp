@@ -116,7 +116,7 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   // Each of the 2(n - 1) numbers to come needs a digit and a whitespace byte before it; a
   // shorter rest of the text must fail inside the pair list, before any store is needed.
   bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
-  if (fits) Huge(t, size_t(n) + 1, 0), Huge(sons, size_t(n) + 1, 0);
+  if (fits) Huge(t, size_t(n) + 1, 0), Huge(sons, size_t(n) + 1, 0), Prepare(size_t(n) + 2);
   // Pairs are stored in batches: the stores to t and sons hit random places, and a loop that
   // only prefetches them all, then one that stores, keep many cache misses in flight where one
   // store per parsed pair would wait for each. Later pairs still overwrite earlier ones.
@@ -148,11 +148,11 @@ namespace {
 const char* base;
 size_t given;
 
-// Hands back the pages of the mapping that the parser has passed, every 16 MiB, so a file of
+// Hands back the pages of the mapping that the parser has passed, every 4 MiB, so a file of
 // gigabytes never stays resident as a whole. Read again (the error path looks back for the
 // line number), they are paged in anew from the file.
 void Release(size_t pos) {
-  const size_t page = 4096, step = size_t(16) << 20;
+  const size_t page = 4096, step = size_t(4) << 20;
   size_t upto = pos / page * page;
   if (upto < given + step) return;
   madvise(const_cast<char*>(base) + given, upto - given, MADV_DONTNEED);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <future>
 
 #include "dravok.h"
 
@@ -15,26 +16,60 @@ std::vector<int> at, pp, zs;
 
 namespace {
 
-std::vector<std::vector<int>> pool;  // arrays no longer needed, kept for the next Huge
+constexpr size_t big = size_t(1) << 21;  // a huge page
+std::vector<std::vector<int>> pool;      // arrays no longer needed, kept for the next Huge
+std::vector<std::vector<int>> warm;      // arrays that Prepare has paged in, for the pool
+std::future<void> warming;               // Prepare's work under way
+
+// Empties v and reserves room for count ints (and a little more, to serve again) on huge pages
+// where count is large, untouched.
+void Fresh(std::vector<int>& v, size_t count) {
+  std::vector<int>().swap(v), v.reserve(count + 16);
+  if (count * sizeof(int) < 2 * big) return;
+  char* p = reinterpret_cast<char*>(v.data());
+  size_t skip = (big - reinterpret_cast<uintptr_t>(p) % big) % big;
+  size_t len = (count * sizeof(int) - skip) / big * big;
+  if (len) madvise(p + skip, len, MADV_HUGEPAGE);
+}
+
+// Waits for Prepare's arrays and adds them to the pool.
+void Join() {
+  if (!warming.valid()) return;
+  warming.get();
+  for (auto& w : warm) pool.push_back(std::move(w));
+  warm.clear();
+}
 
 }  // namespace
 
+void Prepare(size_t count) {
+  Join();
+  if (count * sizeof(int) < size_t(16) << 20) return;
+  warming = std::async(std::launch::async, [count] {
+    try {
+      for (int i = 0; i < 4; i++) {
+        warm.emplace_back(), Fresh(warm.back(), count);
+        char* p = reinterpret_cast<char*>(warm.back().data());
+        size_t skip = (4096 - reinterpret_cast<uintptr_t>(p) % 4096) % 4096;
+        madvise(p + skip, (count * sizeof(int) - skip) / 4096 * 4096, MADV_POPULATE_WRITE);
+      }
+    } catch (const std::bad_alloc&) {
+      warm.clear();  // then the arrays are asked for when they are needed, and fail there
+    }
+  });
+}
+
 void Huge(std::vector<int>& v, size_t count, int x) {
-  constexpr size_t big = size_t(1) << 21;
+  Join();
   for (auto& p : pool)
     if (v.capacity() < count && p.capacity() >= count) v.swap(p);
-  if (count * sizeof(int) >= 2 * big && v.capacity() < count) {
-    std::vector<int>().swap(v), v.reserve(count + 16);  // not yet touched; room to serve again
-    char* p = reinterpret_cast<char*>(v.data());
-    size_t skip = (big - reinterpret_cast<uintptr_t>(p) % big) % big;
-    size_t len = (count * sizeof(int) - skip) / big * big;
-    if (len) madvise(p + skip, len, MADV_HUGEPAGE);
-  }
+  if (v.capacity() < count) Fresh(v, count);
   v.assign(count, x);
 }
 
 void Spare(std::vector<int>& v) {
-  if (pool.size() < 4) pool.emplace_back();
+  Join();
+  if (pool.size() < 6) pool.emplace_back();
   auto small = std::min_element(pool.begin(), pool.end(),
                                 [](auto& x, auto& y) { return x.capacity() < y.capacity(); });
   if (small->capacity() < v.capacity()) small->swap(v);
@@ -51,9 +86,23 @@ int Tree() {
   // Children by a counting sort on the parent: those of v are ch[off[v] .. off[v + 1]), in
   // increasing order. Node 0 collects the nodes without a parent; it is never reached as a
   // child, and when it is the root no node lacks a parent.
+  // The counts are sons[v] for v >= 1 unless a later pair named a child again after a pair
+  // with a parent: then fewer nodes have a parent in t than sons counts pairs. Otherwise each
+  // such pair is its child's last, and a pass in order replaces one of random increments.
   std::vector<int> off, ch, q, pq, sz, ix, seg;
-  Huge(off, N + 2, 0), Huge(ch, N, 0);
-  for (int j = 1; j <= n; j++) off[size_t(t[j]) + 2]++;
+  Huge(off, N + 2, 0);
+  long long named = 0, kept = 0;
+  const bool counted = sons.size() == N;
+  for (size_t v = 1; counted && v < N; v++)
+    off[v + 2] = sons[v], named += sons[v], kept += t[v] != 0;
+  if (!counted || named != kept) {
+    std::fill(off.begin(), off.end(), 0);
+    for (int j = 1; j <= n; j++) off[size_t(t[j]) + 2]++;
+  } else {
+    off[2] = n - int(kept);
+  }
+  Spare(sons);  // the count does not read it
+  Huge(ch, N, 0);
   for (size_t v = 2; v < N + 2; v++) off[v] += off[v - 1];
   for (int j = 1; j <= n; j++) ch[size_t(off[size_t(t[j]) + 1]++)] = j;
   // Runs of one-child nodes, which a walk must otherwise follow one cache miss at a time (a

@@ -12,7 +12,12 @@ extern std::vector<int> zs;  // zs[i]: nodes in index i's subtree
 // v = count copies of x, in memory backed by huge pages where the system grants them: arrays of
 // tens of megabytes read at random then miss the translation cache far less often, and take a
 // page fault per 2 MiB instead of per 4 KiB.
-// Arrays given back by Spare (the four largest are kept) serve first, so that memory the
+// Arrays given back by Spare (the six largest are kept) serve first, so that memory the
 // process already holds is used again rather than handed back and asked for anew.
 void Huge(std::vector<int>& v, size_t count, int x);
 void Spare(std::vector<int>& v);
+// For a tree of count nodes, pages in four arrays of count ints on the other core while the
+// text is parsed, for the pool (tens of megabytes and more: taking fresh memory costs a page
+// fault and the kernel's zeroing per page, a second per gigabyte on this kind of machine). The
+// next Huge or Spare waits for them.
+void Prepare(size_t count);

@@ -90,9 +90,9 @@ TEST(Count, TablesMatchPrefixTables) {
     Pairs ps = RandomPairs(g, nn, it % 2);
     std::string in = Text(nn, KK, ps);
     ASSERT_EQ(Parse(in), "");
+    std::vector<int> tab = Df_naive(root);
     Tree();
     std::vector<uint32_t> h = Df(root, KK + 1);
-    std::vector<int> tab = Df_naive(root);
     for (int x = 0; x <= KK; x++)
       ASSERT_EQ(tab[x], (int(h[KK]) - int(h[KK - x]) + P) % P) << in << "x=" << x;
   }
