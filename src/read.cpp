@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "dravok.h"
 #include "tree.h"
@@ -48,34 +51,8 @@ std::string Show(std::string_view tok) {
   return s + (tok.size() > 24 ? "\"..." : "\"");
 }
 
-// Reads the next whitespace-separated token at pos as an integer in [lo, hi] into x, in
-// O(token length). On failure pos is left at the token's start, for Bad. Only digits are
-// accumulated, in 64 bits, and the value stops growing past 2^32, so nothing overflows it.
-bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
-  while (pos < in.size() && Space(in[pos])) pos++;
-  // The common case first, with no branch per byte: 1 to 8 digits and then whitespace, read as
-  // one 8-byte word (little-endian: the first byte is the lowest). A byte is a digit when it is
-  // at least '0' and at most '9'; each test is done on all bytes at once with no carry between
-  // them, as the sums stay below 0x100 in every byte. Anything else takes the exact path below.
-  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the word path reads little-endian");
-  if (pos + 8 <= in.size()) {
-    constexpr uint64_t H = 0x8080808080808080ULL, ones = 0x0101010101010101ULL;
-    uint64_t w;
-    std::memcpy(&w, in.data() + pos, 8);
-    uint64_t ge0 = ((w | H) - ones * '0') & ~w & H, gt9 = ((w & ~H) + ones * (0x80 - ':')) & H;
-    uint64_t non = ~(ge0 & ~gt9) & H;  // the top bit of each byte that is not a digit
-    const size_t k = size_t(non ? __builtin_ctzll(non) : 64) / 8;  // the leading digits
-    if (k >= 1 && pos + k < in.size() && Space(in[pos + k])) {
-      uint64_t v = (w - ones * '0') << (8 * (8 - k));  // the digits, behind leading zeros
-      v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ffULL;
-      v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffffULL;
-      v = (v * 10000 + (v >> 32)) & 0xffffffffULL;
-      if (static_cast<long long>(v) >= lo && static_cast<long long>(v) <= hi) {
-        x = static_cast<int>(v), pos += k;
-        return true;
-      }
-    }
-  }
+// The exact path of Num, for a token at pos that the word path does not take.
+bool Exact(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
   size_t b = pos, d = pos + (pos < in.size() && (in[pos] == '-' || in[pos] == '+'));
   long long v = 0;
   for (pos = d; pos < in.size() && in[pos] >= '0' && in[pos] <= '9'; pos++)
@@ -89,6 +66,40 @@ bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
   return false;
 }
 
+// Reads the next whitespace-separated token at pos as an integer in [lo, hi] into x, in
+// O(token length). On failure pos is left at the token's start, for Bad. Only digits are
+// accumulated, in 64 bits, and the value stops growing past 2^32, so nothing overflows it.
+// Inlined into the pair loop, so that pos stays in a register; the rare tokens go to Exact.
+inline bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
+  size_t p = pos;
+  while (p < in.size() && Space(in[p])) p++;
+  // The common case first, with no branch per byte: 1 to 8 digits and then whitespace, read as
+  // one 8-byte word (little-endian: the first byte is the lowest). A byte is a digit when it is
+  // at least '0' and at most '9'; each test is done on all bytes at once with no carry between
+  // them, as the sums stay below 0x100 in every byte.
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the word path reads little-endian");
+  if (p + 8 <= in.size()) {
+    constexpr uint64_t H = 0x8080808080808080ULL, ones = 0x0101010101010101ULL;
+    uint64_t w;
+    std::memcpy(&w, in.data() + p, 8);
+    uint64_t ge0 = ((w | H) - ones * '0') & ~w & H, gt9 = ((w & ~H) + ones * (0x80 - ':')) & H;
+    uint64_t non = ~(ge0 & ~gt9) & H;  // the top bit of each byte that is not a digit
+    const size_t k = size_t(non ? __builtin_ctzll(non) : 64) / 8;  // the leading digits
+    if (k >= 1 && p + k < in.size() && Space(in[p + k])) {
+      uint64_t v = (w - ones * '0') << (8 * (8 - k));  // the digits, behind leading zeros
+      v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ffULL;
+      v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffffULL;
+      v = (v * 10000 + (v >> 32)) & 0xffffffffULL;
+      if (static_cast<long long>(v) >= lo && static_cast<long long>(v) <= hi) {
+        x = static_cast<int>(v), pos = p + k;
+        return true;
+      }
+    }
+  }
+  pos = p;
+  return Exact(in, pos, lo, hi, x);
+}
+
 // The error line for a failed Num at pos: where, what was expected, and what stood there.
 std::string Bad(std::string_view in, size_t pos, const std::string& what, long long lo,
                 long long hi) {
@@ -97,6 +108,22 @@ std::string Bad(std::string_view in, size_t pos, const std::string& what, long l
   return Where(in, pos) + "expected " + what + ", a whole number from " + std::to_string(lo) +
          " to " + std::to_string(hi) + ", found " +
          (e == pos ? std::string("the end of the file") : Show(in.substr(pos, e - pos)));
+}
+
+// The k / 2 pairs (parent, child) at pc go into t, in order. The stores hit random places: a
+// loop that only prefetches a thousand of them, then one that stores, keeps many cache misses
+// in flight where one store per pair would wait for each. Counted for sons: pairs with parent 0
+// in z, and the parents that a later pair for the same child takes the place of, in gone.
+void Store(const int* pc, int k, long long& z, std::vector<int>& gone) {
+  for (int b = 0; b < k; b += 2048) {
+    const int e = std::min(k, b + 2048);
+    for (int j = b; j < e; j += 2) __builtin_prefetch(&t[size_t(pc[j + 1])], 1);
+    for (int j = b; j < e; j += 2) {
+      int& x = t[size_t(pc[j + 1])];
+      if (x) gone.push_back(x);
+      x = pc[j], z += pc[j] == 0;
+    }
+  }
 }
 
 }  // namespace
@@ -117,26 +144,68 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   // shorter rest of the text must fail inside the pair list, before any store is needed.
   bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
   if (fits) Huge(t, size_t(n) + 1, 0), Huge(sons, size_t(n) + 1, 0), Prepare(size_t(n) + 2);
-  // Pairs are stored in batches: the stores to t and sons hit random places, and a loop that
-  // only prefetches them all, then one that stores, keep many cache misses in flight where one
-  // store per parsed pair would wait for each. Later pairs still overwrite earlier ones.
-  constexpr int batch = 1024;
-  int pc[2 * batch], k = 0;
-  for (int i = 1; i < n; i++) {
-    bool okp = Num(in, pos, 0, n, pc[k]);
-    if (!okp || !Num(in, pos, 0, n, pc[k + 1])) {
-      std::string what = okp ? "the child" : "the parent";
-      return Bad(in, pos, what + " of pair " + std::to_string(i) + " of " + std::to_string(n - 1),
-                 0, n);
-    }
-    if ((k += 2) == 2 * batch || i == n - 1) {
-      for (int j = 0; fits && j < k; j += 2)
-        __builtin_prefetch(&t[size_t(pc[j + 1])], 1), __builtin_prefetch(&sons[size_t(pc[j])], 1);
-      for (int j = 0; fits && j < k; j += 2) t[pc[j + 1]] = pc[j], sons[pc[j]]++;
+  // Pairs are stored in batches (see Store). For a large tree the stores run on the other core
+  // while this one parses on: batches pass through a ring of `slots`, written here and stored
+  // there in the order they were parsed, so later pairs still overwrite earlier ones.
+  constexpr int batch = 1 << 13, slots = 8;
+  const bool apart = fits && n >= 1 << 20;
+  std::vector<int> ring(size_t(apart ? slots : 1) * 2 * batch), len(slots);
+  std::atomic<long> made{0}, used{0};  // batches handed over, batches stored
+  std::atomic<bool> fin{false};
+  long long z = 0;
+  std::vector<int> gone;
+  std::thread stores;
+  if (apart)
+    stores = std::thread([&] {
+      for (long b = 0;; b++) {
+        while (made.load(std::memory_order_acquire) <= b && !fin.load(std::memory_order_acquire))
+          std::this_thread::yield();
+        if (made.load(std::memory_order_acquire) <= b) return;
+        Store(&ring[size_t(b % slots) * 2 * batch], len[size_t(b % slots)], z, gone);
+        used.store(b + 1, std::memory_order_release);
+      }
+    });
+  int* pc = ring.data();
+  int k = 0, bad = 0;  // bad: the pair that failed, if any
+  bool okp = true;
+  for (int i = 1; i < n && !bad; i++) {
+    okp = Num(in, pos, 0, n, pc[k]);
+    if (!okp || !Num(in, pos, 0, n, pc[k + 1])) bad = i;
+    if (!bad && ((k += 2) == 2 * batch || i == n - 1)) {
+      if (apart) {
+        const long b = made.load(std::memory_order_relaxed);
+        len[size_t(b % slots)] = k;
+        made.store(b + 1, std::memory_order_release);
+        while (b + 1 - used.load(std::memory_order_acquire) >= slots) std::this_thread::yield();
+        pc = &ring[size_t((b + 1) % slots) * 2 * batch];
+      } else if (fits) {
+        Store(pc, k, z, gone);
+      }
       if (consumed) consumed(pos);
       k = 0;
     }
   }
+  fin.store(true, std::memory_order_release);
+  if (stores.joinable()) stores.join();
+  if (bad) {
+    std::string what = okp ? "the child" : "the parent";
+    return Bad(in, pos, what + " of pair " + std::to_string(bad) + " of " + std::to_string(n - 1),
+               0, n);
+  }
+  // sons[v], v >= 1, counts the nodes (0 among them) that t gives v as their parent and the
+  // pairs that named v but lost their child to a later pair. Counted by two cores, each for
+  // half the parents: every count is raised by one of them only. (A node whose parent is
+  // outside the half raises no count.)
+  if (fits)
+    Halves(1, size_t(n) + 1, [&](size_t lo, size_t hi) {
+      int junk = 0;
+      for (size_t j = 0; j <= size_t(n); j++) {
+        const size_t p = size_t(t[j]);
+        ++*(p - lo < hi - lo ? &sons[p] : &junk);
+      }
+    });
+  for (int p : gone) sons[size_t(p)]++;
+  sons[0] = int(z);
   for (int v = 1; v <= n && !root; v++)
     if (t[v] == 0) root = v;
   return "";

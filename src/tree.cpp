@@ -104,7 +104,17 @@ int Tree() {
   Spare(sons);  // the count does not read it
   Huge(ch, N, 0);
   for (size_t v = 2; v < N + 2; v++) off[v] += off[v - 1];
-  for (int j = 1; j <= n; j++) ch[size_t(off[size_t(t[j]) + 1]++)] = j;
+  // Each core places the children of half the parents, in increasing order: the places are
+  // distinct. (A child of a parent outside the half goes to a place of no node.)
+  Halves(0, N, [&](size_t lo, size_t hi) {
+    int jo = 0, jc = 0;
+    for (size_t j = 1; j < N; j++) {
+      const size_t p = size_t(t[j]);
+      const bool in = p - lo < hi - lo;
+      int* o = in ? &off[p + 1] : &jo;
+      *(in ? &ch[size_t(*o)] : &jc) = int(j), ++*o;
+    }
+  });
   // Runs of one-child nodes, which a walk must otherwise follow one cache miss at a time (a
   // randomly numbered chain is all run), are listed beforehand, many walks at once: from each
   // node v = kB that has one child, its segment is v and the nodes below it down to the first
@@ -202,13 +212,20 @@ int Tree() {
     if (heavy) ix[heavy] = k;
   }
   pp.assign(s, -1);
-  for (size_t h = 1; h < s; h++) pp[size_t(ix[h])] = ix[size_t(pq[h])];
+  // Stores to distinct places (ix is one-to-one, and so is q), two cores at once.
+  Halves(1, s, [&](size_t lo, size_t hi) {
+    for (size_t h = lo; h < hi; h++) pp[size_t(ix[h])] = ix[size_t(pq[h])];
+  });
   zs = std::move(pq);
-  for (size_t h = 0; h < s; h++) zs[size_t(ix[h])] = sz[h];
+  Halves(0, s, [&](size_t lo, size_t hi) {
+    for (size_t h = lo; h < hi; h++) zs[size_t(ix[h])] = sz[h];
+  });
   zs.resize(s);
   at = std::move(sz);
   at.assign(N, -1);
-  for (size_t h = 0; h < s; h++) at[size_t(q[h])] = ix[h];
+  Halves(0, s, [&](size_t lo, size_t hi) {
+    for (size_t h = lo; h < hi; h++) at[size_t(q[h])] = ix[h];
+  });
   Spare(q), Spare(ix);  // for the count's arrays of one entry per index
   return int(s);
 }

@@ -102,38 +102,40 @@ TEST(Count, TablesMatchPrefixTables) {
 // node 0): every reachable node gets one index, its parent's index is its parent's, its
 // subtree is the block [i, i + zs[i]) with its children's blocks side by side in it, and the
 // largest child's block comes last. The larger trees are chains and near-chains, whole or cut
-// by a few junk pairs into pieces and cycles of one-child nodes, walked ahead in segments.
+// by a few junk pairs into pieces and cycles of one-child nodes, walked ahead in segments; the
+// last two pass a million nodes, where passes are split between two cores.
 TEST(Count, RenumberingIsHeavyLastPreorder) {
   std::mt19937 g(77);
-  for (int it = 0; it < 2400; it++) {
+  for (int it = 0; it < 2402; it++) {
     int nn = int(g() % 60) + 1, reach = 0;
     if (it >= 2000) nn = int(g() % 3000) + 60, reach = int(g() % 4);
+    if (it >= 2400) nn = (1 << 20) + 777, reach = it % 2 * 3;  // passes split between cores
     Pairs ps = RandomPairs(g, nn, it < 2000 && it % 2, reach);
     for (int j = 0; it >= 2000 && j < it % 4; j++)
       ps[g() % ps.size()] = {int(g() % uint32_t(nn + 1)), int(g() % uint32_t(nn + 1))};
-    std::string in = Text(nn, 1, ps);
+    std::string in = Text(nn, 1, ps), what = nn < 5000 ? in : "iteration " + std::to_string(it);
     ASSERT_EQ(Parse(in), "");
     const int s = Tree();
     std::vector<int> node(size_t(s), -1), end(size_t(s), 0);
     for (int v = 0; v <= nn; v++) {
       if (at[v] < 0) continue;
-      ASSERT_EQ(node[at[v]], -1) << in;
+      ASSERT_EQ(node[at[v]], -1) << what;
       node[at[v]] = v;
     }
-    ASSERT_EQ(at[root], 0) << in;
+    ASSERT_EQ(at[root], 0) << what;
     for (int i = 0; i < s; i++) {
-      ASSERT_GE(node[i], 0) << in;
-      ASSERT_EQ(pp[i], i ? at[t[node[i]]] : -1) << in;
+      ASSERT_GE(node[i], 0) << what;
+      ASSERT_EQ(pp[i], i ? at[t[node[i]]] : -1) << what;
       end[i] = i + 1;  // the children of i, in index order, must tile (i, i + zs[i])
       int last = 0;
       for (int c = i + 1; c < i + zs[i]; c += zs[c]) {
-        ASSERT_EQ(pp[c], i) << in;
+        ASSERT_EQ(pp[c], i) << what;
         last = c, end[i] = c + zs[c];
       }
-      ASSERT_EQ(end[i], i + zs[i]) << in;
-      for (int c = i + 1; last && c < last; c += zs[c]) ASSERT_LE(zs[c], zs[last]) << in;
+      ASSERT_EQ(end[i], i + zs[i]) << what;
+      for (int c = i + 1; last && c < last; c += zs[c]) ASSERT_LE(zs[c], zs[last]) << what;
     }
-    ASSERT_EQ(zs[0], s) << in;
+    ASSERT_EQ(zs[0], s) << what;
   }
 }
 

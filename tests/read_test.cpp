@@ -1,6 +1,11 @@
 // The reader: the tree model it builds, and the exact error for each kind of malformed text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <string>
+#include <utility>
+
 #include "dravok.h"
 
 namespace {
@@ -170,6 +175,45 @@ TEST(Read, NumbersAgainstWordAndEndOfText) {
             "found \"+\"");
   EXPECT_EQ(Parse("2 1234567 1 2"), "");
   EXPECT_EQ(K, 1234567);
+}
+
+// Past a million nodes the pairs are stored on another core while the parse goes on, and sons
+// is counted from t afterwards. The model must still be the one the pairs give one at a time:
+// children named again after a parent or after 0, child 0, parent 0, a last batch of any fill.
+// An error in the last pair or the first is reported as in a short text.
+TEST(Read, LargeTextsAgainstPairByPair) {
+  std::mt19937 g(9);
+  for (int nn : {(1 << 20) + 1, (1 << 20) + 12345}) {
+    std::vector<std::pair<int, int>> ps;
+    for (int v = 2; v <= nn; v++) ps.push_back({int(g() % uint32_t(v - 1)) + 1, v});
+    std::shuffle(ps.begin(), ps.end(), g);
+    for (int i = 0; i < 3000; i++) {
+      auto& [p, c] = ps[g() % ps.size()];
+      if (i % 3 == 0) c = int(g() % uint32_t(nn + 1));  // a child again, or 0
+      if (i % 3 == 1) p = 0;
+      if (i % 3 == 2) c = ps[g() % ps.size()].second, p = int(g() % uint32_t(nn + 1));
+    }
+    std::string in = std::to_string(nn) + " 5\n";
+    V wt(size_t(nn) + 1, 0), ws(size_t(nn) + 1, 0);
+    for (auto [p, c] : ps) in += std::to_string(p) + ' ' + std::to_string(c) + '\n';
+    for (auto [p, c] : ps) wt[size_t(c)] = p, ws[size_t(p)]++;
+    ASSERT_EQ(Parse(in), "") << nn;
+    EXPECT_TRUE(t == wt) << nn;
+    EXPECT_TRUE(sons == ws) << nn;
+    EXPECT_EQ(root, int(std::find(wt.begin() + 1, wt.end(), 0) - wt.begin())) << nn;
+    const size_t last = in.rfind(' ', in.size() - 2) + 1;
+    const std::string head = "expected the child of pair ", range = ", a whole number from 0 to ";
+    EXPECT_EQ(Parse(in.substr(0, last) + "x\n"), "dravok.in:" + std::to_string(nn) + ":" +
+                                                     std::to_string(last - in.rfind('\n', last)) +
+                                                     ": " + head + std::to_string(nn - 1) + " of " +
+                                                     std::to_string(nn - 1) + range +
+                                                     std::to_string(nn) + ", found \"x\"");
+    const size_t first = in.find(' ', in.find('\n')) + 1;
+    EXPECT_EQ(Parse(in.substr(0, first) + "x" + in.substr(first)),
+              "dravok.in:2:" + std::to_string(first - in.find('\n')) + ": " + head + "1 of " +
+                  std::to_string(nn - 1) + range + std::to_string(nn) + ", found \"x" +
+                  std::to_string(ps[0].second) + "\"");
+  }
 }
 
 }  // namespace
