@@ -155,7 +155,7 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   long long z = 0;
   std::vector<int> gone;
   std::thread stores;
-  if (apart)
+  if (apart) {
     stores = std::thread([&] {
       for (long b = 0;; b++) {
         while (made.load(std::memory_order_acquire) <= b && !fin.load(std::memory_order_acquire))
@@ -165,6 +165,7 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
         used.store(b + 1, std::memory_order_release);
       }
     });
+  }
   int* pc = ring.data();
   int k = 0, bad = 0;  // bad: the pair that failed, if any
   bool okp = true;
@@ -196,7 +197,7 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   // pairs that named v but lost their child to a later pair. Counted by two cores, each for
   // half the parents: every count is raised by one of them only. (A node whose parent is
   // outside the half raises no count.)
-  if (fits)
+  if (fits) {
     Halves(1, size_t(n) + 1, [&](size_t lo, size_t hi) {
       int junk = 0;
       for (size_t j = 0; j <= size_t(n); j++) {
@@ -204,6 +205,7 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
         ++*(p - lo < hi - lo ? &sons[p] : &junk);
       }
     });
+  }
   for (int p : gone) sons[size_t(p)]++;
   sons[0] = int(z);
   for (int v = 1; v <= n && !root; v++)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <future>
+#include <iterator>
 
 #include "dravok.h"
 
@@ -36,7 +37,7 @@ void Fresh(std::vector<int>& v, size_t count) {
 void Join() {
   if (!warming.valid()) return;
   warming.get();
-  for (auto& w : warm) pool.push_back(std::move(w));
+  std::move(warm.begin(), warm.end(), std::back_inserter(pool));
   warm.clear();
 }
 
@@ -131,21 +132,24 @@ int Tree() {
     auto start = [&](int w) {
       while ((v += B) <= size_t(n) && off[v + 1] - off[v] != 1) {
       }
-      if (v > size_t(n)) return void(live--), void(x[w] = -1);
+      if (v > size_t(n)) {
+        live--, x[w] = -1;
+        return;
+      }
       x[w] = int(v), k[w] = int(v / B), i[w] = 0, b[w] = -1;
     };
     auto end = [&](int w) {
-      if (put) seg[size_t(sb[size_t(k[w])] + i[w] - 1)] = ~x[w];
+      if (put) seg[size_t(sb[size_t(k[w])]) + size_t(i[w]) - 1] = ~x[w];
       if (!put) sb[size_t(k[w])] = i[w];
       start(w);
     };
     for (int w = 0; w < W; w++) start(w);
-    while (live)
+    while (live) {
       for (int w = 0; w < W; w++) {
         if (x[w] < 0) continue;
         const size_t u = size_t(x[w]);
         if (b[w] < 0) {
-          if (put) seg[size_t(sb[size_t(k[w])] + i[w])] = x[w];
+          if (put) seg[size_t(sb[size_t(k[w])]) + size_t(i[w])] = x[w];
           i[w]++;
           if (off[u + 1] - off[u] != 1) {
             end(w);
@@ -163,6 +167,7 @@ int Tree() {
           }
         }
       }
+    }
   };
   walk(false);
   int total = 0;
@@ -176,7 +181,7 @@ int Tree() {
   // children of q[h] stand together in q, after those of q[h - 1]: from here on every pass runs
   // over positions, all but sequentially.
   auto enter = [&](int c) {
-    const int j = c % B ? -1 : sb[size_t(c / B)];
+    const int j = c % B == 0 ? sb[size_t(c / B)] : -1;
     return j >= 0 && seg[size_t(j)] >= 0 ? ~j : c;
   };
   Huge(q, N, 0), Huge(pq, N, -1);
@@ -186,7 +191,8 @@ int Tree() {
     if (h + 32 < s && q[h + 32] >= 0) __builtin_prefetch(&off[size_t(q[h + 32])]);
     if (h + 12 < s && q[h + 12] >= 0) __builtin_prefetch(&ch[size_t(off[size_t(q[h + 12])])]);
     if (q[h] < 0) {
-      const size_t j = size_t(~q[h]);
+      const int e = ~q[h];
+      const size_t j = size_t(e);
       const int c = seg[j + 1];
       q[h] = seg[j], q[s] = c >= 0 ? ~int(j + 1) : ~c, pq[s++] = int(h);
       continue;
