@@ -4,7 +4,9 @@
 // and the answer is h_root(K). h_v is a polynomial of degree |subtree(v)| with integer
 // coefficients in the binomial basis, which bounds how many values m must be tabulated.
 #include <algorithm>
+#include <atomic>
 #include <map>
+#include <thread>
 #include <utility>
 
 #include "dravok.h"
@@ -58,11 +60,12 @@ std::vector<uint32_t> Df(int v, int M) {
   std::map<std::vector<uint32_t>, std::vector<uint16_t>> memo;
   std::vector<std::vector<uint16_t>> ph(64), hs;
   std::vector<int> pn(64, 0), sv;
-  // And its scratch, kept from call to call: each step's factor and its key, its sum so far (c),
-  // its factor at the block under way.
-  std::vector<const uint16_t*> gv, gq, bv, bq;
+  // And its scratch, kept from call to call: each step's factor and its key, its sum so far (c,
+  // and c2 for the steps on the second core), its factor at the block under way (bv, bq; bv2,
+  // bq2).
+  std::vector<const uint16_t*> gv, gq, bv, bq, bv2, bq2;
   std::vector<std::vector<uint32_t>> key;
-  std::vector<uint16_t> c;
+  std::vector<uint16_t> c, c2;
   // Kept from node to node, since many nodes have as many leaf children: lt is the table of a
   // node whose ll children are all leaves, the prefix sums of m^ll.
   std::vector<uint32_t> lt;
@@ -188,14 +191,34 @@ std::vector<uint32_t> Df(int v, int M) {
     if (rows) c.assign(size_t(r), 0), bv.resize(size_t(r)), bq.resize(size_t(r));
     if (rows && !kept)
       rw[b].resize(size_t((T + G - 1) / G) * (G + 64)), rv[b] = T, rb[b] = z0 - z0 % G % Blk;
-    if (rows) {
-      blocks(z0 - z0 % G % Blk, T, [&](int m, int u, int have, int len, int o) {
-        uint16_t* w = rw[b].data() + o;
-        if (!kept) ToRows(f + m, have, len, w);
-        for (size_t j = 0; j < size_t(r); j++) bv[j] = gv[j] + u, bq[j] = gq[j] + u;
-        Steps(w, len, r, bv.data(), bq.data(), c.data());
+    // A long batch runs on two cores at once: here the first r1 steps over each block, there
+    // the others over the blocks done here, a block behind, with carries of their own.
+    const int from = z0 - z0 % G % Blk;
+    const int r1 = cores > 1 && rows && r >= 8 && 1LL * r * (T - from) >= 1LL << 22 ? r / 2 : r;
+    std::atomic<int> done{0};
+    std::thread two;
+    if (r1 < r) {
+      c2.assign(size_t(r - r1), 0), bv2.resize(size_t(r - r1)), bq2.resize(size_t(r - r1));
+      two = std::thread([&] {
+        int i = 0;
+        blocks(from, T, [&](int, int u, int, int len, int o) {
+          while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+          for (size_t j = 0; j < size_t(r - r1); j++)
+            bv2[j] = gv[size_t(r1) + j] + u, bq2[j] = gq[size_t(r1) + j] + u;
+          Steps(rw[b].data() + o, len, r - r1, bv2.data(), bq2.data(), c2.data()), i++;
+        });
       });
     }
+    if (rows) {
+      blocks(from, T, [&](int m, int u, int have, int len, int o) {
+        uint16_t* w = rw[b].data() + o;
+        if (!kept) ToRows(f + m, have, len, w);
+        for (size_t j = 0; j < size_t(r1); j++) bv[j] = gv[j] + u, bq[j] = gq[j] + u;
+        Steps(w, len, r1, bv.data(), bq.data(), c.data());
+        done.fetch_add(1, std::memory_order_release);
+      });
+    }
+    if (two.joinable()) two.join();
     if (!stay) plain(b);
     for (size_t j = 0; j < size_t(r); j++)
       if (s[2 * j] >= 0) spare.push_back(s[2 * j]);

@@ -148,7 +148,7 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   // while this one parses on: batches pass through a ring of `slots`, written here and stored
   // there in the order they were parsed, so later pairs still overwrite earlier ones.
   constexpr int batch = 1 << 13, slots = 8;
-  const bool apart = fits && n >= 1 << 20;
+  const bool apart = cores > 1 && fits && n >= 1 << 20;
   std::vector<int> ring(size_t(apart ? slots : 1) * 2 * batch), len(slots);
   std::atomic<long> made{0}, used{0};  // batches handed over, batches stored
   std::atomic<bool> fin{false};

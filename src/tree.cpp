@@ -14,6 +14,7 @@
 #include "dravok.h"
 
 std::vector<int> at, pp, zs;
+int cores = std::thread::hardware_concurrency() > 1 ? 2 : 1;
 
 namespace {
 
@@ -45,7 +46,7 @@ void Join() {
 
 void Prepare(size_t count) {
   Join();
-  if (count * sizeof(int) < size_t(16) << 20) return;
+  if (cores < 2 || count * sizeof(int) < size_t(16) << 20) return;
   warming = std::async(std::launch::async, [count] {
     try {
       for (int i = 0; i < 4; i++) {

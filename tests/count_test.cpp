@@ -316,7 +316,8 @@ long long caterpillar_naive(long long k, long long K_) {
 
 // Closed forms for huge K and s >= P: chains C(K, n); stars; brooms (a unary run of every
 // length around 1, 2, P and past it over a star, whose runs are cut into prefix sums at once);
-// caterpillars e_k(0..K-1) (a heavy path of steps with a leaf each, past P nodes).
+// caterpillars e_k(0..K-1) (a heavy path of steps with a leaf each, past P nodes; the longest
+// runs its batches of steps on two cores).
 TEST(Count, ClosedForms) {
   auto chain = [](int nn) {
     Pairs ps;
@@ -369,12 +370,26 @@ TEST(Count, ClosedForms) {
                                                              {P / 2, 5LL * P + 200},
                                                              {P - 1, 1000000007},
                                                              {P, 5LL * P + 200},
-                                                             {P + 1, 1000000007}}) {
+                                                             {P + 1, 1000000007},
+                                                             {75000, 2147483647}}) {
     Pairs ps;  // spine 1..k, leaf k + j under spine node j
     for (int v = 2; v <= k; v++) ps.push_back({v - 1, v});
     for (int j = 1; j <= k; j++) ps.push_back({j, k + j});
     EXPECT_EQ(Solve(Text(2 * k, KK, ps)), caterpillar_naive(k, KK)) << "caterpillar " << k;
   }
+  // With 1 to 3 leaves per spine node the steps' factors differ, and each core must take its
+  // own: two cores must give the answer of one.
+  std::mt19937 g(31);
+  const int k = 75000;
+  Pairs ps;
+  for (int v = 2; v <= k; v++) ps.push_back({v - 1, v});
+  for (int j = 1, v = k + 1; j <= k; j++)
+    for (int l = int(g() % 3); l >= 0; l--) ps.push_back({j, v++});
+  const std::string in = Text(int(ps.size()) + 1, 2147483647, ps);
+  const int two = Solve(in), was = cores;
+  cores = 1;
+  EXPECT_EQ(Solve(in), two) << "mixed caterpillar";
+  cores = was;
 }
 
 }  // namespace
