@@ -46,7 +46,7 @@ void Join() {
 
 void Prepare(size_t count) {
   Join();
-  if (cores < 2 || count * sizeof(int) < size_t(16) << 20) return;
+  if (cores < 2 || count * sizeof(int) < size_t(1) << 20) return;
   warming = std::async(std::launch::async, [count] {
     try {
       for (int i = 0; i < 4; i++) {
