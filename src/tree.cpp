@@ -4,6 +4,7 @@
 // flight instead of waiting on each (the prefetches reach further ahead than it would).
 #include "tree.h"
 
+#include <sched.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -14,7 +15,10 @@
 #include "dravok.h"
 
 std::vector<int> at, pp, zs;
-int cores = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+int cores = [] {  // the processors this process may run on (taskset counts), at most 2
+  cpu_set_t set;
+  return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1 ? 2 : 1;
+}();
 
 namespace {
 

@@ -23,8 +23,9 @@ void Spare(std::vector<int>& v);
 // a fifth of a run on a chain of 10^6 nodes). The next Huge or Spare waits for them.
 void Prepare(size_t count);
 
-// The cores that reading, renumbering and counting may use at once: 2 where the machine has
-// them, else 1. The answer does not depend on it (the tests compare the two).
+// The cores that reading, renumbering and counting may use at once: 2 where the process may
+// run on two processors or more, else 1. The answer does not depend on it (the tests compare
+// the two).
 extern int cores;
 
 // Runs f(lo, mid) on another thread and f(mid, hi) on this one, mid halfway, and waits for both;
