@@ -196,18 +196,19 @@ std::vector<uint32_t> Df(int v, int M) {
     const int from = z0 - z0 % G % Blk;
     const int r1 = cores > 1 && rows && r >= 8 && 1LL * r * (T - from) >= 1LL << 22 ? r / 2 : r;
     std::atomic<int> done{0};
+    auto rest = [&] {
+      int i = 0;
+      blocks(from, T, [&](int, int u, int, int len, int o) {
+        while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+        for (size_t j = 0; j < size_t(r - r1); j++)
+          bv2[j] = gv[size_t(r1) + j] + u, bq2[j] = gq[size_t(r1) + j] + u;
+        Steps(rw[b].data() + o, len, r - r1, bv2.data(), bq2.data(), c2.data()), i++;
+      });
+    };
     std::thread two;
     if (r1 < r) {
       c2.assign(size_t(r - r1), 0), bv2.resize(size_t(r - r1)), bq2.resize(size_t(r - r1));
-      two = std::thread([&] {
-        int i = 0;
-        blocks(from, T, [&](int, int u, int, int len, int o) {
-          while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
-          for (size_t j = 0; j < size_t(r - r1); j++)
-            bv2[j] = gv[size_t(r1) + j] + u, bq2[j] = gq[size_t(r1) + j] + u;
-          Steps(rw[b].data() + o, len, r - r1, bv2.data(), bq2.data(), c2.data()), i++;
-        });
-      });
+      two = Spawn(rest);
     }
     if (rows) {
       blocks(from, T, [&](int m, int u, int have, int len, int o) {
@@ -218,7 +219,11 @@ std::vector<uint32_t> Df(int v, int M) {
         done.fetch_add(1, std::memory_order_release);
       });
     }
-    if (two.joinable()) two.join();
+    if (two.joinable()) {
+      two.join();
+    } else if (r1 < r) {
+      rest();  // no thread to be had: the other steps run here
+    }
     if (!stay) plain(b);
     for (size_t j = 0; j < size_t(r); j++)
       if (s[2 * j] >= 0) spare.push_back(s[2 * j]);

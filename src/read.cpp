@@ -112,15 +112,16 @@ std::string Bad(std::string_view in, size_t pos, const std::string& what, long l
 
 // The k / 2 pairs (parent, child) at pc go into t, in order. The stores hit random places: a
 // loop that only prefetches a thousand of them, then one that stores, keeps many cache misses
-// in flight where one store per pair would wait for each. Counted for sons: pairs with parent 0
-// in z, and the parents that a later pair for the same child takes the place of, in gone.
-void Store(const int* pc, int k, long long& z, std::vector<int>& gone) {
+// in flight where one store per pair would wait for each. Counted for sons, which is counted
+// from t once all are stored: pairs with parent 0 in z, and at once a parent whose pair a later
+// pair for the same child takes the place of (rare: the miss is the one the store takes).
+void Store(const int* pc, int k, long long& z) {
   for (int b = 0; b < k; b += 2048) {
     const int e = std::min(k, b + 2048);
     for (int j = b; j < e; j += 2) __builtin_prefetch(&t[size_t(pc[j + 1])], 1);
     for (int j = b; j < e; j += 2) {
       int& x = t[size_t(pc[j + 1])];
-      if (x) gone.push_back(x);
+      if (x) sons[size_t(x)]++;
       x = pc[j], z += pc[j] == 0;
     }
   }
@@ -148,23 +149,23 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   // while this one parses on: batches pass through a ring of `slots`, written here and stored
   // there in the order they were parsed, so later pairs still overwrite earlier ones.
   constexpr int batch = 1 << 13, slots = 8;
-  const bool apart = cores > 1 && fits && n >= 1 << 20;
+  bool apart = cores > 1 && fits && n >= 1 << 20;
   std::vector<int> ring(size_t(apart ? slots : 1) * 2 * batch), len(slots);
   std::atomic<long> made{0}, used{0};  // batches handed over, batches stored
   std::atomic<bool> fin{false};
   long long z = 0;
-  std::vector<int> gone;
   std::thread stores;
   if (apart) {
-    stores = std::thread([&] {
+    stores = Spawn([&] {
       for (long b = 0;; b++) {
         while (made.load(std::memory_order_acquire) <= b && !fin.load(std::memory_order_acquire))
           std::this_thread::yield();
         if (made.load(std::memory_order_acquire) <= b) return;
-        Store(&ring[size_t(b % slots) * 2 * batch], len[size_t(b % slots)], z, gone);
+        Store(&ring[size_t(b % slots) * 2 * batch], len[size_t(b % slots)], z);
         used.store(b + 1, std::memory_order_release);
       }
     });
+    apart = stores.joinable();  // else the stores are made here
   }
   int* pc = ring.data();
   int k = 0, bad = 0;  // bad: the pair that failed, if any
@@ -180,7 +181,7 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
         while (b + 1 - used.load(std::memory_order_acquire) >= slots) std::this_thread::yield();
         pc = &ring[size_t((b + 1) % slots) * 2 * batch];
       } else if (fits) {
-        Store(pc, k, z, gone);
+        Store(pc, k, z);
       }
       if (consumed) consumed(pos);
       k = 0;
@@ -193,7 +194,7 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
     return Bad(in, pos, what + " of pair " + std::to_string(bad) + " of " + std::to_string(n - 1),
                0, n);
   }
-  // sons[v], v >= 1, counts the nodes (0 among them) that t gives v as their parent and the
+  // sons[v], v >= 1, adds the nodes (0 among them) that t gives v as their parent to the
   // pairs that named v but lost their child to a later pair. Counted by two cores, each for
   // half the parents: every count is raised by one of them only. (A node whose parent is
   // outside the half raises no count.)
@@ -206,7 +207,6 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
       }
     });
   }
-  for (int p : gone) sons[size_t(p)]++;
   sons[0] = int(z);
   for (int v = 1; v <= n && !root; v++)
     if (t[v] == 0) root = v;

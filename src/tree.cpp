@@ -51,18 +51,22 @@ void Join() {
 void Prepare(size_t count) {
   Join();
   if (cores < 2 || count * sizeof(int) < size_t(1) << 20) return;
-  warming = std::async(std::launch::async, [count] {
-    try {
-      for (int i = 0; i < 4; i++) {
-        warm.emplace_back(), Fresh(warm.back(), count);
-        char* p = reinterpret_cast<char*>(warm.back().data());
-        size_t skip = (4096 - reinterpret_cast<uintptr_t>(p) % 4096) % 4096;
-        madvise(p + skip, (count * sizeof(int) - skip) / 4096 * 4096, MADV_POPULATE_WRITE);
+  try {
+    warming = std::async(std::launch::async, [count] {
+      try {
+        for (int i = 0; i < 4; i++) {
+          warm.emplace_back(), Fresh(warm.back(), count);
+          char* p = reinterpret_cast<char*>(warm.back().data());
+          size_t skip = (4096 - reinterpret_cast<uintptr_t>(p) % 4096) % 4096;
+          madvise(p + skip, (count * sizeof(int) - skip) / 4096 * 4096, MADV_POPULATE_WRITE);
+        }
+      } catch (const std::bad_alloc&) {
+        warm.clear();  // then the arrays are asked for when they are needed, and fail there
       }
-    } catch (const std::bad_alloc&) {
-      warm.clear();  // then the arrays are asked for when they are needed, and fail there
-    }
-  });
+    });
+  } catch (const std::system_error&) {
+    // no thread to be had: the arrays are paged in when they are needed
+  }
 }
 
 void Huge(std::vector<int>& v, size_t count, int x) {

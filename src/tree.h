@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern std::vector<int> at;  // at[v]: node v's index, -1 if v is not reachable
@@ -28,6 +30,17 @@ void Prepare(size_t count);
 // the two).
 extern int cores;
 
+// Starts f on a thread of its own; where the system has no thread to give, returns none (not
+// joinable) and f is left to the caller.
+template <class F>
+std::thread Spawn(F&& f) {
+  try {
+    return std::thread(std::forward<F>(f));
+  } catch (const std::system_error&) {
+    return std::thread();
+  }
+}
+
 // Runs f(lo, mid) on another thread and f(mid, hi) on this one, mid halfway, and waits for both;
 // only f(lo, hi) here on one core or below a million. For passes of random accesses to distinct
 // places: each core keeps its own cache misses in flight, which nearly halves the pass.
@@ -35,7 +48,8 @@ template <class F>
 void Halves(size_t lo, size_t hi, F f) {
   if (cores < 2 || hi - lo < size_t(1) << 20) return f(lo, hi);
   const size_t mid = lo + (hi - lo) / 2;
-  std::thread other([&] { f(lo, mid); });
+  std::thread other = Spawn([&] { f(lo, mid); });
+  if (!other.joinable()) f(lo, mid);
   f(mid, hi);
-  other.join();
+  if (other.joinable()) other.join();
 }
