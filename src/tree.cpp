@@ -27,15 +27,20 @@ std::vector<std::vector<int>> pool;      // arrays no longer needed, kept for th
 std::vector<std::vector<int>> warm;      // arrays that Prepare has paged in, for the pool
 std::future<void> warming;               // Prepare's work under way
 
+// madvise(advice) over the whole units of `unit` bytes (a power of two) within v's first
+// count ints.
+void Advise(std::vector<int>& v, size_t count, size_t unit, int advice) {
+  char* p = reinterpret_cast<char*>(v.data());
+  size_t skip = (unit - reinterpret_cast<uintptr_t>(p) % unit) % unit, bytes = count * sizeof(int);
+  if (bytes > skip && (bytes - skip) / unit)
+    madvise(p + skip, (bytes - skip) / unit * unit, advice);
+}
+
 // Empties v and reserves room for count ints (and a little more, to serve again) on huge pages
 // where count is large, untouched.
 void Fresh(std::vector<int>& v, size_t count) {
   std::vector<int>().swap(v), v.reserve(count + 16);
-  if (count * sizeof(int) < 2 * big) return;
-  char* p = reinterpret_cast<char*>(v.data());
-  size_t skip = (big - reinterpret_cast<uintptr_t>(p) % big) % big;
-  size_t len = (count * sizeof(int) - skip) / big * big;
-  if (len) madvise(p + skip, len, MADV_HUGEPAGE);
+  if (count * sizeof(int) >= 2 * big) Advise(v, count, big, MADV_HUGEPAGE);
 }
 
 // Waits for Prepare's arrays and adds them to the pool.
@@ -56,9 +61,7 @@ void Prepare(size_t count) {
       try {
         for (int i = 0; i < 4; i++) {
           warm.emplace_back(), Fresh(warm.back(), count);
-          char* p = reinterpret_cast<char*>(warm.back().data());
-          size_t skip = (4096 - reinterpret_cast<uintptr_t>(p) % 4096) % 4096;
-          madvise(p + skip, (count * sizeof(int) - skip) / 4096 * 4096, MADV_POPULATE_WRITE);
+          Advise(warm.back(), count, 4096, MADV_POPULATE_WRITE);
         }
       } catch (const std::bad_alloc&) {
         warm.clear();  // then the arrays are asked for when they are needed, and fail there
