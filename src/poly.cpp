@@ -201,6 +201,34 @@ uint32_t Interp(const std::vector<uint32_t>& h, long long x) {
   return r;
 }
 
+namespace {
+
+// Recur's step 1 for a low degree D < 32: with x0 = from - D - 1 and b_k = (k-th forward
+// difference at x0) / k!, a[x0 + t] = sum_k b_k t (t-1)...(t-k+1) (Newton's form), evaluated by
+// Horner's rule for a block of t at once, so that no value waits on the one before. A factor
+// (t - j) mod P is taken as t mod P + P - j < 2P, so products stay below 2P^2 < 2^31.
+// O((to - from) D), each term a lane of a vector operation.
+void Newton(uint32_t* a, int from, int to, int D) {
+  Facts();
+  const int x0 = from - D - 1;
+  uint32_t b[32];
+  std::copy(a + x0, a + from, b);
+  for (int k = 1; k <= D; k++)
+    for (int i = D; i >= k; i--) b[i] = (b[i] + P - b[i - 1]) % P;
+  for (int k = 2; k <= D; k++) b[k] = b[k] * fi[k] % P;
+  constexpr int Bm = 256;
+  uint32_t x[Bm], u[Bm];
+  for (int m0 = from; m0 < to; m0 += Bm) {
+    const int e = std::min(Bm, to - m0);
+    for (int k = 0; k < e; k++) u[k] = uint32_t((m0 + k - x0) % P + P), x[k] = b[D];
+    for (int j = D - 1; j >= 0; j--)
+      for (int k = 0; k < e; k++) x[k] = (x[k] * (u[k] - uint32_t(j)) + b[j]) % P;
+    std::copy(x, x + e, a + m0);
+  }
+}
+
+}  // namespace
+
 // a[m] = sum_{k=1..D+1} (-1)^(k+1) C(D + 1, k) a[m - k s]. Sums of D + 1 products stay below
 // (D + 1) P^2 < 2^64. With s = 1 the weights are stored reversed, so the sum is a dot product
 // of two ascending runs, which vectorises, and it starts at the first entry that is not a
@@ -211,6 +239,7 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
     for (int m = from; m < to; m++) a[m] = a[m - s];
     return;
   }
+  if (s == 1 && D < 32) return Newton(a, from, to, D);
   const int j0 = s == 1 ? std::max(0, zl - (to - D - 2)) : 0;  // no weight below j0 is read
   static std::vector<uint32_t> w;  // w[D + 1 - k] is the weight of a[m - k s]
   w.resize(size_t(D) + 1);
