@@ -58,8 +58,12 @@ TEST(Poly, LengthenAgainstEvaluation) {
   };
   for (Case cs : std::vector<Case>{{0, 0, 5},
                                    {1, 1, 40},
+                                   {2, 0, P},
                                    {3, 0, 4},
                                    {5, 2, 100},
+                                   {9, 9, 3000},
+                                   {31, 4, P},
+                                   {32, 0, 5000},
                                    {40, 7, 2000},
                                    {300, 0, 302},
                                    {1000, 999, 30000},
@@ -129,9 +133,9 @@ TEST(Poly, SumsAgainstBinomialSum) {
 }
 
 // r steps over the blocks that factors of G = P values are cut into (a whole one and the
-// period's last, shorter one) and of G = 700 (one short block), from a carry in to a carry
-// out, against step_naive; and over blocks that a table's end cuts short (lanes partly or
-// wholly empty), whose carry out is not used.
+// period's last, shorter one) and of G = 700, 70 and 20 (one short block of an even, odd, and
+// single row count), from a carry in to a carry out, against step_naive; and over blocks that a
+// table's end cuts short (lanes partly or wholly empty), whose carry out is not used.
 TEST(Poly, StepsAgainstPrefixSums) {
   auto step_naive = [](std::vector<uint32_t>& a, const uint32_t* f, uint32_t& c) {
     for (size_t m = 0; m < a.size(); m++) {
@@ -142,8 +146,9 @@ TEST(Poly, StepsAgainstPrefixSums) {
   std::mt19937 g(23);
   const size_t slots = static_cast<size_t>(P) + 64;
   const int last = P / Blk * Blk;  // where the period's last block starts
-  for (int G : {P, 700}) {
-    std::vector<std::pair<int, int>> blocks{{0, 700}, {0, 1}, {0, 33}};  // (start, entries)
+  for (int G : {P, 700, 70, 20}) {
+    std::vector<std::pair<int, int>> blocks{
+        {0, G}, {0, 1}, {0, std::min(G, 33)}};  // (start, entries)
     if (G == P) blocks = {{0, Blk}, {last, P - last}, {0, 1}, {0, 2}, {0, 33}, {last, 700}};
     for (int r : {1, 2, 32}) {
       std::vector<std::vector<uint32_t>> f(static_cast<size_t>(r));
