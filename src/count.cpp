@@ -205,10 +205,10 @@ std::vector<uint32_t> Df(int v, int M) {
         Steps(rw[b].data() + o, len, r - r1, bv2.data(), bq2.data(), c2.data()), i++;
       });
     };
-    std::thread two;
+    bool two = false;
     if (r1 < r) {
       c2.assign(size_t(r - r1), 0), bv2.resize(size_t(r - r1)), bq2.resize(size_t(r - r1));
-      two = Spawn(rest);
+      two = Aside(rest);
     }
     if (rows) {
       blocks(from, T, [&](int m, int u, int have, int len, int o) {
@@ -219,8 +219,8 @@ std::vector<uint32_t> Df(int v, int M) {
         done.fetch_add(1, std::memory_order_release);
       });
     }
-    if (two.joinable()) {
-      two.join();
+    if (two) {
+      Rejoin();
     } else if (r1 < r) {
       rest();  // no thread to be had: the other steps run here
     }

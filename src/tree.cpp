@@ -8,9 +8,14 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <future>
 #include <iterator>
+#include <mutex>
 
 #include "dravok.h"
 
@@ -52,6 +57,66 @@ void Join() {
 }
 
 }  // namespace
+
+namespace {
+
+std::mutex mu;               // guards task and quit; posted is set under it, so no wakeup is lost
+std::condition_variable cv;  // the kept thread sleeps on it
+std::function<void()> task;  // the next task for the kept thread
+std::atomic<bool> posted{false}, busy{false};
+bool quit = false;   // set at exit, for the kept thread to end
+std::thread keeper;  // the kept thread, once started
+int kept = 0;        // 1 once it runs, -1 if it could not be had
+
+void Serve() {
+  for (;;) {
+    const auto t0 = std::chrono::steady_clock::now();
+    while (!posted.load(std::memory_order_acquire) &&
+           std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(1))
+      std::this_thread::yield();
+    std::function<void()> f;
+    {
+      std::unique_lock<std::mutex> lock(mu);
+      cv.wait(lock, [] { return quit || posted.load(std::memory_order_relaxed); });
+      if (quit) return;
+      f.swap(task), posted.store(false, std::memory_order_relaxed);
+    }
+    f();
+    busy.store(false, std::memory_order_release);
+  }
+}
+
+// Ends the kept thread before the objects it uses are destroyed (registered after they were
+// made, so it runs before their destructors).
+void Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    quit = true;
+  }
+  cv.notify_one(), keeper.join();
+}
+
+}  // namespace
+
+bool Aside(std::function<void()> f) {
+  if (cores < 2) return false;
+  if (!kept) {
+    keeper = Spawn(Serve), kept = keeper.joinable() ? 1 : -1;
+    if (kept > 0) std::atexit(Stop);
+  }
+  if (kept < 0) return false;
+  busy.store(true, std::memory_order_relaxed);
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    task = std::move(f), posted.store(true, std::memory_order_release);
+  }
+  cv.notify_one();
+  return true;
+}
+
+void Rejoin() {
+  while (busy.load(std::memory_order_acquire)) std::this_thread::yield();
+}
 
 void Prepare(size_t count) {
   Join();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -40,6 +41,13 @@ std::thread Spawn(F&& f) {
     return std::thread();
   }
 }
+
+// Hands f to the other core's thread, which is started once and kept (it waits a millisecond for
+// the next task, then sleeps), and returns at once: true if f runs there, false if it is left to
+// the caller (one core, or no thread to be had). Rejoin waits until the task handed over is done.
+// For work that comes in many short tasks: starting a thread costs tens of microseconds.
+bool Aside(std::function<void()> f);
+void Rejoin();
 
 // Runs f(lo, mid) on another thread and f(mid, hi) on this one, mid halfway, and waits for both;
 // only f(lo, hi) here on one core or below a million. For passes of random accesses to distinct
