@@ -340,6 +340,16 @@ std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>&
 // O(r (2^16 log 2^16 + r P)) and 8 R bytes of products.
 std::vector<uint32_t> Sums(const uint32_t* a, int R, long long k) {
   if (R <= 0) return {};
+  if (R <= 2048) {  // few entries (a long chain asks for one or two): the sum as it stands, O(R^2)
+    std::vector<uint32_t> w(R), x(R);  // w[u] = C(k - 1 + u, k - 1); sums of at most 2^11
+    for (int u = 0; u < R; u++) w[u] = Binom(k - 1 + u, k - 1);  // terms below P^2 fit in 64 bits
+    for (int i = 0; i < R; i++) {
+      uint64_t acc = 0;
+      for (int u = 0; u <= i; u++) acc += uint64_t(a[i - u]) * w[u];
+      x[i] = uint32_t(acc % P);
+    }
+    return x;
+  }
   constexpr int L = 1 << 16;
   Facts(), Twiddles(L);
   const long long c = k - 1, k1 = c / P;

@@ -26,7 +26,7 @@ std::vector<long long> Cyclic(const std::vector<int>& a, const std::vector<int>&
 
 // x[t] = sum_{s<=t} a[s] C(k - 1 + t - s, k - 1) mod P for t < R, k >= 1: k exclusive prefix
 // sums of a table that is 0 before a[0], read from entry k on. Every a[s] is below P.
-// O(R log P + R^2 / P), by convolutions of length 2^16.
+// O(R log P + R^2 / P), by convolutions of length 2^16 (O(R^2) directly for R <= 2048).
 std::vector<uint32_t> Sums(const uint32_t* a, int R, long long k);
 
 // Lengthens a, the table of a subtree of z nodes as the count holds it (or of a product of

@@ -103,8 +103,8 @@ TEST(Poly, LengthenAgainstEvaluation) {
 }
 
 // x[t] = sum_{s<=t} a[s] C(k - 1 + t - s, k - 1), at the first and last 40 t and every 61st:
-// lengths from 1 to past 3P (rows of P, odd and even counts), k with k - 1 below P, a multiple
-// of P, and past P^2 (a third base-P digit).
+// lengths from 1 to past 3P (rows of P, odd and even counts; up to 2048 without the transform),
+// k with k - 1 below P, a multiple of P, and past P^2 (a third base-P digit).
 TEST(Poly, SumsAgainstBinomialSum) {
   std::mt19937 g(17);
   for (auto [R, k] : std::vector<std::pair<int, long long>>{{1, 1},
@@ -116,6 +116,8 @@ TEST(Poly, SumsAgainstBinomialSum) {
                                                             {2 * P + 5, P + 1},
                                                             {3 * P + 2, 2 * P + 7},
                                                             {700, 1LL * P * P + 12345},
+                                                            {2048, P - 1},
+                                                            {2049, 1LL * P * P + 12345},
                                                             {40000, 123456789}}) {
     std::vector<uint32_t> a(static_cast<size_t>(R));
     for (auto& x : a) x = g() % 5 ? uint32_t(g() % P) : P - 1;
