@@ -42,10 +42,13 @@ void Advise(std::vector<int>& v, size_t count, size_t unit, int advice) {
 }
 
 // Empties v and reserves room for count ints (and a little more, to serve again) on huge pages
-// where count is large, untouched.
+// where count is large, mapped by one call rather than a fault per page. (Here the first write
+// to each page still costs about 5 us, mapped or not: the host backs it only then. Mapped first,
+// the first writes take half the time they take on unmapped pages.)
 void Fresh(std::vector<int>& v, size_t count) {
   std::vector<int>().swap(v), v.reserve(count + 16);
   if (count * sizeof(int) >= 2 * big) Advise(v, count, big, MADV_HUGEPAGE);
+  Advise(v, count, 4096, MADV_POPULATE_WRITE);
 }
 
 // Waits for Prepare's arrays and adds them to the pool.
@@ -125,8 +128,7 @@ void Prepare(size_t count) {
     warming = std::async(std::launch::async, [count] {
       try {
         for (int i = 0; i < 4; i++) {
-          warm.emplace_back(), Fresh(warm.back(), count);
-          Advise(warm.back(), count, 4096, MADV_POPULATE_WRITE);
+          warm.emplace_back(), Fresh(warm.back(), count), warm.back().assign(count, 0);
         }
       } catch (const std::bad_alloc&) {
         warm.clear();  // then the arrays are asked for when they are needed, and fail there

@@ -20,10 +20,11 @@ extern std::vector<int> zs;  // zs[i]: nodes in index i's subtree
 // process already holds is used again rather than handed back and asked for anew.
 void Huge(std::vector<int>& v, size_t count, int x);
 void Spare(std::vector<int>& v);
-// For a tree of count nodes, pages in four arrays of count ints on the other core while the
-// text is parsed, for the pool (from a megabyte each: taking fresh memory costs a page fault
-// and the kernel's zeroing per page, about a second per gigabyte on this kind of machine, and
-// a fifth of a run on a chain of 10^6 nodes). The next Huge or Spare waits for them.
+// For a tree of count nodes, writes four arrays of count ints on the other core while the text
+// is parsed, for the pool (from a megabyte each: the first write to a fresh page costs 5 to 10
+// us on this kind of machine, a second or two per gigabyte, and a third of a run on a chain of
+// 10^6 nodes; a page written once costs nothing more, whichever core wrote it). The next Huge or
+// Spare waits for them.
 void Prepare(size_t count);
 
 // The cores that reading, renumbering and counting may use at once: 2 where the process may
