@@ -69,7 +69,7 @@ std::function<void()> task;  // the next task for the kept thread
 std::atomic<bool> posted{false}, busy{false};
 bool quit = false;   // set at exit, for the kept thread to end
 std::thread keeper;  // the kept thread, once started
-int kept = 0;        // 1 once it runs, -1 if it could not be had
+int helper = 0;      // 1 once it runs, -1 if it could not be had
 
 void Serve() {
   for (;;) {
@@ -103,11 +103,11 @@ void Stop() {
 
 bool Aside(std::function<void()> f) {
   if (cores < 2) return false;
-  if (!kept) {
-    keeper = Spawn(Serve), kept = keeper.joinable() ? 1 : -1;
-    if (kept > 0) std::atexit(Stop);
+  if (!helper) {
+    keeper = Spawn(Serve), helper = keeper.joinable() ? 1 : -1;
+    if (helper > 0) std::atexit(Stop);
   }
-  if (kept < 0) return false;
+  if (helper < 0) return false;
   busy.store(true, std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> lock(mu);
