@@ -34,6 +34,13 @@
 // less than k passes. Time O(sum over tabulated nodes u of min(M, z_u + 1 + P [z_u >= P])) at
 // worst for the passes, plus the lengthening of each table to its parent's: per table, the
 // cheaper of new values times degree and a convolution of O(T log T), T = min(M, P, values).
+namespace {
+
+// A factor's entries from u on; none (a product by 1) stays none.
+const uint16_t* At(const uint16_t* g, int u) { return g ? g + u : nullptr; }
+
+}  // namespace
+
 std::vector<uint32_t> Df(int v, int M) {
   // Steps that wait at most, and the entries their light products may hold (so that waiting
   // steps add O(M) per table alive); the slots of a factor by rows.
@@ -131,7 +138,7 @@ std::vector<uint32_t> Df(int v, int M) {
     int fresh = 0;
     for (size_t j = 0, seen = 0; j < size_t(r) && T - z0 >= 2 * Blk; j++) {
       const int x = s[2 * j], l = s[2 * j + 1];
-      if (x < 0 && l < 64 && pn[l] != G && !(seen >> l & 1)) fresh++, seen |= 1ULL << l;
+      if (x < 0 && l && l < 64 && pn[l] != G && !(seen >> l & 1)) fresh++, seen |= 1ULL << l;
       fresh += x >= 0 ? G < P || dg[x] >= 16 : l >= 64;
     }
     const bool kept = rv[b] == T;  // by rows already: no layout to pay
@@ -171,11 +178,15 @@ std::vector<uint32_t> Df(int v, int M) {
       z = std::max(z, x == -2 ? 1 : x >= 0 ? std::max(zl[x], int(l > 0)) : int(l > 0)) + 1;
       if (x == -2) continue;
       if (x >= 0 && l) Mul(buf[x].data(), power(l, G), G);
-      const uint32_t* g = x >= 0 ? buf[x].data() : l || rows ? power(l, G) : nullptr;
+      const uint32_t* g = x >= 0 ? buf[x].data() : l ? power(l, G) : nullptr;
       if (!rows) {  // f *= g (of period P; none for a node with one child), prefix sums
         for (int m = y, e; g && m < T; m = e)
           e = std::min(T, (m / P + 1) * P), Mul(f + m, g + m % P, e - m);
         if (y < T) Prefix(f + y, T - y);
+        continue;
+      }
+      if (!g) {  // a node with one child: a prefix sum, no product (half of a deep random tree's)
+        gv[j] = gq[j] = nullptr;
         continue;
       }
       if (x < 0 && l < 64 && pn[l] != G)  // kept by l; the layout by rows depends on G
@@ -201,7 +212,7 @@ std::vector<uint32_t> Df(int v, int M) {
       blocks(from, T, [&](int, int u, int, int len, int o) {
         while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
         for (size_t j = 0; j < size_t(r - r1); j++)
-          bv2[j] = gv[size_t(r1) + j] + u, bq2[j] = gq[size_t(r1) + j] + u;
+          bv2[j] = At(gv[size_t(r1) + j], u), bq2[j] = At(gq[size_t(r1) + j], u);
         Steps(rw[b].data() + o, len, r - r1, bv2.data(), bq2.data(), c2.data()), i++;
       });
     };
@@ -214,7 +225,7 @@ std::vector<uint32_t> Df(int v, int M) {
       blocks(from, T, [&](int m, int u, int have, int len, int o) {
         uint16_t* w = rw[b].data() + o;
         if (!kept) ToRows(f + m, have, len, w);
-        for (size_t j = 0; j < size_t(r1); j++) bv[j] = gv[j] + u, bq[j] = gq[j] + u;
+        for (size_t j = 0; j < size_t(r1); j++) bv[j] = At(gv[j], u), bq[j] = At(gq[j], u);
         Steps(w, len, r1, bv.data(), bq.data(), c.data());
         done.fetch_add(1, std::memory_order_release);
       });

@@ -163,6 +163,12 @@ Hec ScanH(Hec x) {
   return x;
 }
 
+// 0, 1, ..., H - 1.
+template <size_t... I>
+Hec Lanes(std::index_sequence<I...>) {
+  return Hec{uint16_t(I)...};
+}
+
 // Rows of a block of len entries.
 int Height(int len) { return (len + H - 1) / H; }
 
@@ -200,29 +206,46 @@ void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs) {
 void Steps(uint16_t* w, int len, int r, const uint16_t* const* g, const uint16_t* const* gs,
            uint16_t* c) {
   const size_t S = size_t(Height(len));
+  const Hec ks = Lanes(std::make_index_sequence<H>()) * uint16_t(S);  // lane k's first entry
   Hec off{};
   for (int j = 0; j < r; j++) {
     Hec acc{};
     const uint16_t *gj = g[j], *gsj = gs[j];
-    auto product = [&](size_t i) {
-      Hec x, y, ys;
-      std::memcpy(&x, w + i * H, sizeof x), std::memcpy(&y, gj + i * H, sizeof y);
-      std::memcpy(&ys, gsj + i * H, sizeof ys);
-      x += off;  // below 2P < 2^16, which the product takes as it is
-      return Red(Hec(x * y - Hi(x, ys) * P));
-    };
     // Rows two at a time: the running sum, the one chain from row to row, takes one Add per
     // two rows (the pair's own sum is off the chain), which made the kernel 1.4x faster.
-    size_t i = 0;
-    for (; i + 2 <= S; i += 2) {
-      const Hec x0 = product(i), x1 = product(i + 1), a1 = Add(acc, x0);
-      std::memcpy(w + i * H, &acc, sizeof acc), std::memcpy(w + (i + 1) * H, &a1, sizeof a1);
-      acc = Add(acc, Add(x0, x1));
-    }
-    if (i < S) {
-      const Hec x = product(i);
-      std::memcpy(w + i * H, &acc, sizeof acc);
-      acc = Add(acc, x);
+    auto run = [&](auto term) {
+      size_t i = 0;
+      for (; i + 2 <= S; i += 2) {
+        const Hec x0 = term(i), x1 = term(i + 1), a1 = Add(acc, x0);
+        std::memcpy(w + i * H, &acc, sizeof acc), std::memcpy(w + (i + 1) * H, &a1, sizeof a1);
+        acc = Add(acc, Add(x0, x1));
+      }
+      if (i < S) {
+        const Hec x = term(i);
+        std::memcpy(w + i * H, &acc, sizeof acc);
+        acc = Add(acc, x);
+      }
+    };
+    if (gj) {
+      run([&](size_t i) {
+        Hec x, y, ys;
+        std::memcpy(&x, w + i * H, sizeof x), std::memcpy(&y, gj + i * H, sizeof y);
+        std::memcpy(&ys, gsj + i * H, sizeof ys);
+        x += off;  // below 2P < 2^16, which the product takes as it is
+        return Red(Hec(x * y - Hi(x, ys) * P));
+      });
+    } else if (len % H == 0) {  // no factor: the entries themselves
+      run([&](size_t i) {
+        Hec x;
+        std::memcpy(&x, w + i * H, sizeof x);
+        return Add(x, off);
+      });
+    } else {  // and the slots past len, which a factor would have cleared, cleared here
+      run([&](size_t i) {
+        Hec x;
+        std::memcpy(&x, w + i * H, sizeof x);
+        return Add(x, off) & Hec(Hec(ks + uint16_t(i)) < uint16_t(len));
+      });
     }
     Hec in = ScanH(acc), e = in - acc;  // inclusive minus own entry, mod P
     off = Add(e < Hec(e + P) ? e : Hec(e + P), Hec{} + c[j]);

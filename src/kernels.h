@@ -33,6 +33,7 @@ void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs);
 
 // r steps up the tree over one block by rows: for j < r in turn, w[m] = c[j] + sum_{i<m}
 // g[j][i] w[i] mod P (exclusive prefix sums of a pointwise product, carried on from the blocks
-// before), and c[j] += sum_i g[j][i] w[i] mod P. O(r len).
+// before), and c[j] += sum_i g[j][i] w[i] mod P; g[j] and gs[j] null stand for g[j] = 1 (a
+// plain prefix sum, which reads no factor). O(r len).
 void Steps(uint16_t* w, int len, int r, const uint16_t* const* g, const uint16_t* const* gs,
            uint16_t* c);
