@@ -377,14 +377,17 @@ TEST(Count, ClosedForms) {
     for (int j = 1; j <= k; j++) ps.push_back({j, k + j});
     EXPECT_EQ(Solve(Text(2 * k, KK, ps)), caterpillar_naive(k, KK)) << "caterpillar " << k;
   }
-  // With 1 to 3 leaves per spine node the steps' factors differ, and each core must take its
-  // own: two cores must give the answer of one.
+  // With 0 to 3 leaves per spine node, and now and then a light child over a leaf, the steps'
+  // factors differ (none, powers, light products), and each core must take its own: two cores
+  // must give the answer of one.
   std::mt19937 g(31);
   const int k = 75000;
   Pairs ps;
   for (int v = 2; v <= k; v++) ps.push_back({v - 1, v});
-  for (int j = 1, v = k + 1; j <= k; j++)
-    for (int l = int(g() % 3); l >= 0; l--) ps.push_back({j, v++});
+  for (int j = 1, v = k + 1; j <= k; j++) {
+    for (int l = int(g() % 4); l > 0; l--) ps.push_back({j, v++});
+    if (g() % 16 == 0) ps.push_back({j, v}), ps.push_back({v, v + 1}), v += 2;
+  }
   const std::string in = Text(int(ps.size()) + 1, 2147483647, ps);
   const int two = Solve(in), was = cores;
   cores = 1;

@@ -151,6 +151,18 @@ TEST(EndToEnd, MillionNodeChain) {
   ExpectAnswer(in, "0\n");
 }
 
+// A heavy path long enough for its batches of steps to run on two cores, the second core's
+// thread kept for the whole run: the answer, and an exit that does not wait on that thread. A
+// caterpillar of 70000 spine nodes with a leaf each counts e_70000(0, ..., K - 1) = 7558 mod P
+// for K = 2^31 - 1 (the closed form that the count's tests check).
+TEST(EndToEnd, LongHeavyPathOnTwoCores) {
+  const int k = 70000;
+  std::string in = std::to_string(2 * k) + " 2147483647\n";
+  for (int v = 2; v <= k; v++) in += std::to_string(v - 1) + " " + std::to_string(v) + "\n";
+  for (int j = 1; j <= k; j++) in += std::to_string(j) + " " + std::to_string(k + j) + "\n";
+  ExpectAnswer(in, "7558\n");
+}
+
 // Arguments: help and version on standard output, exit 0; anything else exit 2. None of them
 // reads, creates, empties or writes a file: the directory stays byte-for-byte as it was.
 TEST(EndToEnd, CommandLine) {
