@@ -59,10 +59,6 @@ void Join() {
   warm.clear();
 }
 
-}  // namespace
-
-namespace {
-
 std::mutex mu;               // guards task and quit; posted is set under it, so no wakeup is lost
 std::condition_variable cv;  // the kept thread sleeps on it
 std::function<void()> task;  // the next task for the kept thread

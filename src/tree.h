@@ -50,15 +50,14 @@ std::thread Spawn(F&& f) {
 bool Aside(std::function<void()> f);
 void Rejoin();
 
-// Runs f(lo, mid) on another thread and f(mid, hi) on this one, mid halfway, and waits for both;
-// only f(lo, hi) here on one core or below a million. For passes of random accesses to distinct
-// places: each core keeps its own cache misses in flight, which nearly halves the pass.
+// Runs f(lo, mid) on the other core (Aside) and f(mid, hi) on this one, mid halfway, and waits for
+// both; only f(lo, hi) here on one core or below a million. For passes of random accesses to
+// distinct places: each core keeps its own cache misses in flight, which nearly halves the pass.
 template <class F>
 void Halves(size_t lo, size_t hi, F f) {
   if (cores < 2 || hi - lo < size_t(1) << 20) return f(lo, hi);
   const size_t mid = lo + (hi - lo) / 2;
-  std::thread other = Spawn([&] { f(lo, mid); });
-  if (!other.joinable()) f(lo, mid);
+  if (!Aside([&] { f(lo, mid); })) f(lo, mid);
   f(mid, hi);
-  if (other.joinable()) other.join();
+  Rejoin();
 }
