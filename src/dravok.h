@@ -16,11 +16,49 @@ extern std::vector<int> t;     // t[v]: parent of v, 0 if no pair names one (n +
 extern std::vector<int> sons;  // sons[v]: how many pairs named v as the parent (n + 1 entries)
 extern int root;               // lowest-numbered node without a parent, 0 if none
 
+// Bytes of a stream that were kept out of the text parsed (see Gather): `bytes` of them stood
+// before byte `at` of the text, with `lines` line ends among them and `tail` bytes after the last
+// \r or \n (all of them if there is none; a \n after a kept \r ends no line but starts one).
+struct Cut {
+  size_t at;
+  long long bytes, lines, tail;
+};
+
 // Parses the text of "dravok.in" into the tree model. Returns "" on success, otherwise one
-// line "dravok.in:LINE:COL: what was expected". Text holding no number at all gives n = K = 0.
-// If given, `consumed` is told now and then that the text before pos will not be read again
-// unless an error is reported.
-std::string Parse(std::string_view in, void (*consumed)(size_t pos) = nullptr);
+// line "dravok.in:LINE:COL: what was expected" (a line ends at a line feed, a carriage return,
+// or the two together). Text holding no number at all gives n = K = 0. If given, `consumed` is
+// told now and then that the text before pos will not be read again unless an error is
+// reported, and `cuts` (in increasing order of `at`) put back, for the line and column of an
+// error, the bytes that a stream's text left out.
+std::string Parse(std::string_view in, void (*consumed)(size_t pos) = nullptr,
+                  const std::vector<Cut>* cuts = nullptr);
+
+// The part of a stream (a pipe, a device) that Parse needs, taken a byte at a time, so that
+// an endless or huge stream costs memory by the tree, not by its length: reading stops after
+// the last pair's child or within the first token that cannot be right (its first 25 bytes
+// are kept, as much as an error shows). Whitespace past 64 bytes in a run, and leading zeros
+// past 25 bytes in a token, are counted in cuts instead of kept. Parse(text, nullptr, &cuts)
+// then gives what Parse gives on the whole stream, errors and their places included.
+class Gather {
+ public:
+  bool Add(char c);  // takes the next byte; false once nothing more will be parsed
+  void End();        // the stream ended (or no more is wanted)
+  std::string text;
+  std::vector<Cut> cuts;
+
+ private:
+  bool Close();  // a token ends: whether reading goes on
+  void Flush();  // the bytes counted in `cut`, if any, go into cuts at the end of text
+  Cut cut{0, 0, 0, 0};
+  bool cr = false;  // the last byte was a carriage return
+  long long tokens = 0, need = 2, nodes = 0;
+  // The token under way: whether there is one, bytes of it kept and seen, its significant
+  // digits and value (while they fit), and whether it has a sign, a digit, or cannot be right.
+  bool in = false, sign = false, digit = false, wrong = false;
+  size_t kept = 0, seen = 0, space = 0;  // space: bytes kept of the whitespace run under way
+  int significant = 0;
+  long long value = 0;
+};
 
 // Reads "dravok.in" from the working directory and parses it. Returns "" on success or an
 // error line naming the file. A missing file, or one holding no number, is the empty problem

@@ -1,16 +1,20 @@
 // dravok: reads "dravok.in" in the working directory and writes the number of labelings to
 // "dravok.out". Exit status 0 with the answer, 1 with one line on standard error, 2 for a
 // command line it does not take (then no file is touched).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "dravok.h"
 #include "tree.h"
-
-static std::FILE* fout;
 
 static const char usage[] =
     "Usage: dravok [--help | --version]\n"
@@ -35,7 +39,60 @@ static int Print(const char* text) {
          1;
 }
 
+// Descriptors 0, 1 and 2 that the caller left closed are opened on /dev/null, before any file
+// is opened: else "dravok.out" would take one of them and a note for standard error would
+// land in it. A file-size limit then makes a write fail (EFBIG) rather than kill the process.
+static void Guard() {
+  for (int fd = 0; fd <= 2; fd++)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDWR) != fd) _exit(1);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Opens "dravok.out", created or emptied, and returns its descriptor; -1 with err set if it
+// cannot be had, or if it is "dravok.in" itself (a hard or symbolic link between the two),
+// which is then left as it was: emptying it would destroy the input.
+static int OpenOut(std::string& err) {
+  int fd = open("dravok.out", O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return err = std::string("cannot create dravok.out: ") + std::strerror(errno), -1;
+  struct stat out {
+  }, in{};
+  if (fstat(fd, &out) == 0 && stat("dravok.in", &in) == 0 && out.st_dev == in.st_dev &&
+      out.st_ino == in.st_ino) {
+    close(fd);
+    return err = "dravok.out is dravok.in through a link; both files are left as they were", -1;
+  }
+  // Emptied at once, so that no stale answer survives a failed run. A device or pipe has no
+  // length to set.
+  if (S_ISREG(out.st_mode) && ftruncate(fd, 0) != 0) {
+    err = std::string("cannot create dravok.out: ") + std::strerror(errno);
+    return close(fd), -1;
+  }
+  return fd;
+}
+
+// Writes the answer and a line feed at the start of fout, then cuts the file to that length
+// and closes it: whichever of two runs in one directory finishes last leaves its whole answer,
+// not a shorter one over the tail of a longer. Returns "" or the error.
+static std::string WriteOut(int fout, int ans) {
+  char line[16];
+  const int len = std::snprintf(line, sizeof line, "%d\n", ans);
+  struct stat st {};
+  const bool file = fstat(fout, &st) == 0 && S_ISREG(st.st_mode);
+  int e = 0;
+  for (int done = 0; done < len && !e;) {
+    const ssize_t k = file ? pwrite(fout, line + done, size_t(len - done), done)
+                           : write(fout, line + done, size_t(len - done));
+    if (k > 0) done += int(k);
+    if (k == 0) e = EIO;  // nothing taken, nothing said: not to be asked again
+    if (k < 0 && errno != EINTR) e = errno;
+  }
+  if (!e && file && ftruncate(fout, len) != 0) e = errno;
+  if (close(fout) != 0 && !e) e = errno;
+  return e ? std::string("cannot write dravok.out: ") + std::strerror(e) : "";
+}
+
 int main(int argc, char** argv) {
+  Guard();
   if (argc > 1) {
     std::string_view a = argv[1];
     bool help = a == "--help" || a == "-h", version = a == "--version";
@@ -44,11 +101,9 @@ int main(int argc, char** argv) {
     return std::fprintf(stderr, "dravok: unexpected argument \"%s\"; see 'dravok --help'\n", bad),
            2;
   }
-  // Created or emptied first, so no stale answer survives a failed run.
-  fout = std::fopen("dravok.out", "w");
-  if (!fout)
-    return std::fprintf(stderr, "dravok: cannot create dravok.out: %s\n", std::strerror(errno)), 1;
   std::string note, err;
+  const int fout = OpenOut(err);
+  if (fout < 0) return std::fprintf(stderr, "dravok: %s\n", err.c_str()), 1;
   int ans = 0;
   try {
     err = Read(note);
@@ -57,14 +112,11 @@ int main(int argc, char** argv) {
     err = "out of memory for the tree in dravok.in";
   }
   if (!err.empty()) {
-    std::fclose(fout);
+    close(fout);
     return std::fprintf(stderr, "dravok: %s\n", err.c_str()), 1;
   }
   if (!note.empty()) std::fprintf(stderr, "dravok: %s\n", note.c_str());
-  bool ok = std::fprintf(fout, "%d\n", ans) > 0 && std::fflush(fout) == 0;
-  int e = errno;
-  if (std::fclose(fout) != 0 && ok) ok = false, e = errno;
-  if (!ok)
-    return std::fprintf(stderr, "dravok: cannot write dravok.out: %s\n", std::strerror(e)), 1;
+  err = WriteOut(fout, ans);
+  if (!err.empty()) return std::fprintf(stderr, "dravok: %s\n", err.c_str()), 1;
   return 0;
 }

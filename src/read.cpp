@@ -24,13 +24,25 @@ namespace {
 // The whitespace between numbers: space, \t, \n, \v, \f and \r.
 bool Space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// "dravok.in:LINE:COL: " for byte offset pos; lines count line feeds, columns count bytes.
-// O(pos), paid only once, on the error path.
-std::string Where(std::string_view in, size_t pos) {
-  size_t line = 1, start = 0;
-  for (size_t i = 0; i < pos; i++)
-    if (in[i] == '\n') line++, start = i + 1;
-  return "dravok.in:" + std::to_string(line) + ":" + std::to_string(pos - start + 1) + ": ";
+// "dravok.in:LINE:COL: " for byte offset pos: a line ends at \n, at \r, or at both together;
+// columns count bytes. The bytes that cuts put back count as if they stood in the text. O(pos),
+// paid only once, on the error path.
+std::string Where(std::string_view in, size_t pos, const std::vector<Cut>* cuts) {
+  long long line = 1, col = 1;
+  size_t k = 0;
+  for (size_t i = 0;; i++) {
+    for (; cuts && k < cuts->size() && (*cuts)[k].at == i; k++) {
+      const Cut& c = (*cuts)[k];
+      line += c.lines, col = c.tail < c.bytes ? c.tail + 1 : col + c.bytes;
+    }
+    if (i == pos) break;
+    if (in[i] == '\r' || in[i] == '\n') {
+      line += in[i] == '\r' || i == 0 || in[i - 1] != '\r', col = 1;
+    } else {
+      col++;
+    }
+  }
+  return "dravok.in:" + std::to_string(line) + ":" + std::to_string(col) + ": ";
 }
 
 // The token as it may stand on one line of an error: printable ASCII kept, other bytes as
@@ -101,11 +113,11 @@ inline bool Num(std::string_view in, size_t& pos, long long lo, long long hi, in
 }
 
 // The error line for a failed Num at pos: where, what was expected, and what stood there.
-std::string Bad(std::string_view in, size_t pos, const std::string& what, long long lo,
-                long long hi) {
+std::string Bad(std::string_view in, size_t pos, const std::vector<Cut>* cuts,
+                const std::string& what, long long lo, long long hi) {
   size_t e = pos;
   while (e < in.size() && !Space(in[e])) e++;
-  return Where(in, pos) + "expected " + what + ", a whole number from " + std::to_string(lo) +
+  return Where(in, pos, cuts) + "expected " + what + ", a whole number from " + std::to_string(lo) +
          " to " + std::to_string(hi) + ", found " +
          (e == pos ? std::string("the end of the file") : Show(in.substr(pos, e - pos)));
 }
@@ -131,7 +143,7 @@ void Store(const int* pc, int k, long long& z) {
 
 // O(length of the text) time; memory O(n) only once the text has proved long enough to hold
 // the n - 1 pairs it announces, so a huge n in a short file never allocates.
-std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
+std::string Parse(std::string_view in, void (*consumed)(size_t pos), const std::vector<Cut>* cuts) {
   n = K = root = 0;
   t = std::vector<int>(1, 0);  // fresh, so a failed parse holds no memory of an earlier one
   sons = std::vector<int>(1, 0);
@@ -139,8 +151,8 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   while (pos < in.size() && Space(in[pos])) pos++;
   if (pos == in.size()) return "";  // no number at all: the empty problem
   const long long big = 2147483647;
-  if (!Num(in, pos, 0, big, n)) return Bad(in, pos, "n", 0, big);
-  if (!Num(in, pos, 0, big, K)) return Bad(in, pos, "K", 0, big);
+  if (!Num(in, pos, 0, big, n)) return Bad(in, pos, cuts, "n", 0, big);
+  if (!Num(in, pos, 0, big, K)) return Bad(in, pos, cuts, "K", 0, big);
   // Each of the 2(n - 1) numbers to come needs a digit and a whitespace byte before it; a
   // shorter rest of the text must fail inside the pair list, before any store is needed.
   bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
@@ -191,8 +203,8 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos)) {
   if (stores.joinable()) stores.join();
   if (bad) {
     std::string what = okp ? "the child" : "the parent";
-    return Bad(in, pos, what + " of pair " + std::to_string(bad) + " of " + std::to_string(n - 1),
-               0, n);
+    return Bad(in, pos, cuts,
+               what + " of pair " + std::to_string(bad) + " of " + std::to_string(n - 1), 0, n);
   }
   // sons[v], v >= 1, adds the nodes (0 among them) that t gives v as their parent to the
   // pairs that named v but lost their child to a later pair. Counted by two cores, each for
@@ -241,8 +253,26 @@ void Shrunk(int) {
 
 }  // namespace
 
-// A regular file is mapped and parsed in place; anything else (or a failed mapping) is read
-// whole into memory.
+namespace {
+
+// The stream on fd, gathered (see Gather) in pieces of 64 KiB. "" or the error.
+std::string Take(int fd, Gather& g) {
+  std::vector<char> piece(size_t(1) << 16);
+  for (bool more = true; more;) {
+    const ssize_t k = read(fd, piece.data(), piece.size());
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) return std::string("cannot read dravok.in: ") + std::strerror(errno);
+    more = k > 0;
+    for (ssize_t i = 0; i < k && more; i++) more = g.Add(piece[size_t(i)]);
+  }
+  g.End();
+  return "";
+}
+
+}  // namespace
+
+// A regular file is mapped and parsed in place; anything else (a pipe, a device, a /proc file,
+// or a file that cannot be mapped) is read as a stream, only as far as the problem reaches.
 std::string Read(std::string& note) {
   int fd = open("dravok.in", O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -257,7 +287,8 @@ std::string Read(std::string& note) {
     size = size_t(st.st_size);
     map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   }
-  std::string whole, e;
+  Gather g;
+  std::string e;
   std::string_view in;
   struct sigaction bus = {}, old = {};
   bus.sa_handler = Shrunk;
@@ -268,16 +299,10 @@ std::string Read(std::string& note) {
     sigaction(SIGBUS, &bus, &old);
     e = Parse(in, Release);
   } else {
-    char buf[1 << 16];
-    ssize_t k;
-    while ((k = read(fd, buf, sizeof buf)) > 0) whole.append(buf, size_t(k));
-    if (k < 0) {
-      int err = errno;
-      close(fd);
-      return std::string("cannot read dravok.in: ") + std::strerror(err);
-    }
-    in = whole;
-    e = Parse(in);
+    e = Take(fd, g);
+    if (!e.empty()) return close(fd), e;
+    in = g.text;
+    e = Parse(in, nullptr, &g.cuts);
   }
   if (e.empty() && n == 0 && K == 0 && in.find_first_not_of(" \t\n\r\v\f") == std::string::npos)
     note = "dravok.in holds no numbers; answering 0 for the empty problem";

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -27,19 +28,39 @@ std::string Slurp(const std::string& path) {
 // A fresh directory; `prepare` may lay files in it before dravok runs there with `args`.
 // Standard output and error are kept beside the directory, so that it holds only what dravok
 // and `prepare` left; `after` may look at it once dravok has run.
+// A fresh directory under $TMPDIR (or /tmp).
+std::string Fresh() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/dravok_e2e_XXXXXX";
+  if (!mkdtemp(tmpl.data())) ADD_FAILURE() << "cannot make " << tmpl;
+  return tmpl;
+}
+
 Outcome Dravok(const std::string* in, const std::string& prepare = "", const std::string& args = "",
                std::string* out = nullptr, const std::string& after = "true") {
-  char tmpl[] = "/tmp/dravok_e2e_XXXXXX";
-  std::string dir = mkdtemp(tmpl);
+  std::string dir = Fresh();
   if (in) std::ofstream(dir + "/dravok.in", std::ios::binary) << *in;
   std::string cmd = "cd '" + dir + "' && " + prepare + (prepare.empty() ? "" : " && ") +
-                    "'" DRAVOK_BIN "' " + args + " > ../" + dir.substr(5) + ".std 2> ../" +
-                    dir.substr(5) + ".err; s=$? && " + after + " && exit $s";
+                    "'" DRAVOK_BIN "' " + args + " > '" + dir + ".std' 2> '" + dir +
+                    ".err'; s=$? && " + after + " && exit $s";
   int st = std::system(cmd.c_str());
   Outcome r{WIFEXITED(st) ? WEXITSTATUS(st) : -1, Slurp(dir + "/dravok.out"), Slurp(dir + ".err")};
   if (out) *out = Slurp(dir + ".std");
   std::system(("chmod -R u+rwx '" + dir + "'; rm -rf '" + dir + "'*").c_str());
   return r;
+}
+
+// Runs a shell script in a fresh directory, with $D the binary, and returns all that it printed
+// on standard output and error: for faults that take more than one run, or a shell's hand.
+std::string Script(const std::string& script) {
+  std::string dir = Fresh(), all;
+  std::FILE* p =
+      popen(("cd '" + dir + "' && D='" DRAVOK_BIN "' && { " + script + "\n} 2>&1").c_str(), "r");
+  char buf[4096];
+  for (size_t k; p && (k = std::fread(buf, 1, sizeof buf, p)) > 0;) all.append(buf, k);
+  if (p) pclose(p);
+  std::system(("rm -rf '" + dir + "'").c_str());
+  return all;
 }
 
 Outcome Dravok(const std::string& in, const std::string& prepare = "") {
@@ -192,6 +213,65 @@ TEST(EndToEnd, CommandLine) {
   EXPECT_EQ(Dravok(nullptr, "ln -s /dev/full " + side + ".std", "--help"),
             Outcome(1, std::string("<none>"),
                     "dravok: cannot write standard output: No space left on device\n"));
+}
+
+// Two runs in one directory: the first waits on a pipe for its input while the input is
+// replaced and a second run answers; the first then answers too. The run that finishes last
+// leaves its whole answer, whether it is longer or shorter than the other's.
+TEST(EndToEnd, TwoRunsInOneDirectory) {
+  for (auto [first, second] : {std::pair{"1 3835", "1 52"}, {"1 52", "1 3835"}}) {
+    const std::string script = std::string(R"(mkfifo dravok.in && exec 3<>dravok.in
+$D 3>&- & a=$!
+until ls -l /proc/$a/fd 2>/dev/null | grep -q dravok.in; do sleep 0.01; done
+mv dravok.in pipe && echo ')") +
+                               second + R"(' > dravok.in && $D 3>&-; echo "second $?"
+echo ')" + first + R"(' >&3; exec 3>&-; wait $a; echo "first $?"; cat dravok.out)";
+    EXPECT_EQ(Script(script), "second 0\nfirst 0\n" + std::string(first).substr(2) + "\n")
+        << first << " then " << second;
+  }
+}
+
+// Input that cannot be mapped is read only as far as the problem reaches: an endless device
+// fails at once, an endless pipe answers at once, and a finite pipe answers as a file would.
+TEST(EndToEnd, EndlessAndStreamedInput) {
+  std::string nul;
+  for (int i = 0; i < 24; i++) nul += "\\x00";
+  EXPECT_EQ(Script("ln -s /dev/zero dravok.in && timeout 20 $D; echo $?; cat dravok.out"),
+            "dravok: dravok.in:1:1: expected n, a whole number from 0 to 2147483647, found \"" +
+                nul + "\"...\n1\n");
+  const std::string pipe = "mkfifo dravok.in && { ", run =
+                                                         " > dravok.in 2>/dev/null & } && "
+                                                         "timeout 20 $D; echo $?; cat dravok.out";
+  EXPECT_EQ(Script(pipe + "yes 1" + run), "0\n1\n");
+  EXPECT_EQ(Script(pipe + "{ printf '3 4 1 2 2 3 '; yes ''; }" + run), "0\n4\n");
+  EXPECT_EQ(Script(pipe + "yes" + run),
+            "dravok: dravok.in:1:1: expected n, a whole number from 0 to 2147483647, found "
+            "\"y\"\n1\n");
+  EXPECT_EQ(Script(pipe + "printf '3 4\\r1 2\\r\\n2 x'" + run),
+            "dravok: dravok.in:3:3: expected the child of pair 2 of 2, a whole number from 0 to 3, "
+            "found \"x\"\n1\n");
+  EXPECT_EQ(Script("ln -s /dev/null dravok.in && $D; echo $?; cat dravok.out"),
+            "dravok: dravok.in holds no numbers; answering 0 for the empty problem\n0\n0\n");
+}
+
+// Closed standard streams, a file-size limit, a small stack, and "dravok.out" a link to
+// "dravok.in" (which must survive whole).
+TEST(EndToEnd, HostileSurroundings) {
+  EXPECT_EQ(Script("$D 2>&-; echo $?; cat dravok.out"), "0\n0\n");
+  EXPECT_EQ(Script("echo 3 4 1 2 2 3 > dravok.in && $D <&- >&- 2>&-; echo $?; cat dravok.out"),
+            "0\n4\n");
+  EXPECT_EQ(Script("echo 1 5 > dravok.in && (ulimit -f 0; exec $D); echo $?; wc -c < dravok.out"),
+            "dravok: cannot write dravok.out: File too large\n1\n0\n");
+  EXPECT_EQ(
+      Script("echo 3 4 1 2 2 3 > dravok.in && (ulimit -s 64; exec $D); echo $?; cat dravok.out"),
+      "0\n4\n");
+  for (std::string link : {"ln -s dravok.in", "ln dravok.in", "ln -s \"$PWD/dravok.in\""})
+    EXPECT_EQ(Script("echo 3 4 1 2 2 3 > dravok.in && " + link +
+                     " dravok.out && $D; "
+                     "echo $?; cat dravok.in"),
+              "dravok: dravok.out is dravok.in through a link; both files are left as they were\n"
+              "1\n3 4 1 2 2 3\n")
+        << link;
 }
 
 }  // namespace

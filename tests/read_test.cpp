@@ -216,4 +216,88 @@ TEST(Read, LargeTextsAgainstPairByPair) {
   }
 }
 
+// The text a stream leaves for Parse (see Gather), fed a byte at a time until it wants no more.
+std::string Streamed(const std::string& in) {
+  Gather g;
+  for (size_t i = 0; i < in.size() && g.Add(in[i]);) i++;
+  g.End();
+  return Parse(g.text, nullptr, &g.cuts);
+}
+
+// A lone carriage return ends a line, and so does CR LF, once.
+TEST(Read, LineEnds) {
+  const std::string tail = ", a whole number from 0 to 3, found \"x\"";
+  for (auto [in, at] : {std::pair{"3 4\r1 2\r2 x", "3:3"},
+                        {"3 4\r\n1 2\r\n2 x", "3:3"},
+                        {"3 4\n\r1 2\n\r2 x", "5:3"},
+                        {"3 4\r\r\n\n1 2 2 x", "4:7"}}) {
+    EXPECT_EQ(Parse(in),
+              std::string("dravok.in:") + at + ": expected the child of pair 2 of 2" + tail);
+    EXPECT_EQ(Streamed(in), Parse(in)) << in;
+  }
+}
+
+// Streams against the whole text: the same model, or the same error at the same place, for
+// texts full of what a stream's text leaves out (long whitespace runs with every kind of line
+// end, long leading zeros, long wrong tokens) and cut off anywhere.
+TEST(Read, StreamsAgainstWholeText) {
+  std::mt19937 g(17);
+  auto pick = [&](int k) { return int(g() % uint32_t(k)); };
+  auto gap = [&] {
+    std::string s;
+    for (int k = pick(4) ? 1 + pick(3) : 60 + pick(140); k--;) s += " \t\n\r\v\f\r\n"[pick(8)];
+    return s;
+  };
+  auto token = [&](int hi) {
+    std::string s = pick(6) ? "" : pick(2) ? "+" : "-";
+    if (pick(5) == 0) s += std::string(size_t(pick(3) ? 1 + pick(30) : 20 + pick(60)), '0');
+    s += std::to_string(pick(8) ? pick(hi + 2) : int(g() >> 1));
+    if (pick(12) == 0)
+      s += "x\0\xff"
+           "9"[pick(4)];
+    if (pick(40) == 0) s = std::string(size_t(1 + pick(60)), "9z\0"[pick(3)]);
+    return s;
+  };
+  for (int it = 0; it < 20000; it++) {
+    const int nn = pick(7);
+    std::string in = gap() + token(nn + 1);
+    for (int i = 0; i < 2 * nn + 1; i++) in += gap() + token(nn);
+    if (pick(3) == 0) in.resize(size_t(pick(int(in.size()) + 1)));
+    if (pick(2)) in += gap();
+    const std::string want = Parse(in);
+    const V wt = t, ws = sons;
+    const int wn = n, wk = K, wr = root;
+    ASSERT_EQ(Streamed(in), want) << "[" << in << "]";
+    if (!want.empty()) continue;
+    ASSERT_TRUE(t == wt && sons == ws && n == wn && K == wk && root == wr) << "[" << in << "]";
+  }
+}
+
+// What a stream costs: reading stops within the first wrong token or after the last pair, and
+// runs that never end (whitespace, leading zeros) are counted, not kept.
+TEST(Read, EndlessStreams) {
+  // The bytes taken of `times` copies of unit, -1 if all were.
+  auto feed = [](Gather& g, const std::string& unit, long long times) {
+    for (long long i = 0; i < times * (long long)unit.size(); i++)
+      if (!g.Add(unit[size_t(i) % unit.size()])) return i + 1;
+    return -1LL;
+  };
+  Gather zero, yes, blank, zeros;
+  EXPECT_EQ(feed(zero, std::string(1, '\0'), 1000), 25);  // /dev/zero: 25 bytes for the error
+  EXPECT_EQ(feed(yes, "1\n", 1000), 4);                   // yes 1: n = 1, K = 1
+  yes.End();
+  EXPECT_EQ(Parse(yes.text, nullptr, &yes.cuts), "");
+  EXPECT_EQ(K, 1);
+  EXPECT_EQ(feed(blank, "3 4 1 2 2 3", 1), -1);  // the last token ends at what follows
+  EXPECT_EQ(feed(blank, " \r\n", 1), 1);
+  EXPECT_EQ(feed(zeros, "3 4 \r\n\r\r", 1), -1);
+  EXPECT_EQ(feed(zeros, "0", 30000000), -1);
+  EXPECT_EQ(feed(zeros, " \r\n", 10000000), -1);
+  EXPECT_LT(zeros.text.size() + zeros.cuts.size() * sizeof(Cut), 200u);
+  zeros.End();
+  EXPECT_EQ(Parse(zeros.text, nullptr, &zeros.cuts),
+            "dravok.in:10000004:1: expected the child of pair 1 of 2, a whole number from 0 to "
+            "3, found the end of the file");
+}
+
 }  // namespace
