@@ -1,4 +1,4 @@
-// libFuzzer target over the in-memory pipeline: parse a buffer, count, format the answer.
+// libFuzzer target over the in-memory pipeline: parse a buffer (whole and as a stream), count.
 // Traps when an error is not one line naming dravok.in, when an answer is out of range, and
 // when a tiny tree's count differs from exhaustive enumeration or the table recursion.
 #include <algorithm>
@@ -30,6 +30,20 @@ void AsFile(const std::string& in) {
   Check(want < 0 || ans == want, "differs from the table recursion", in);
 }
 
+// The third mode: the bytes as a stream, which must give what the whole text gives.
+void AsStream(const std::string& in) {
+  Gather g;
+  for (size_t i = 0; i < in.size() && g.Add(in[i]);) i++;
+  g.End();
+  const std::string got = Parse(g.text, nullptr, &g.cuts);
+  const std::vector<int> gt = t, gs = sons;
+  const int gn = n, gk = K, gr = root;
+  const std::string want = Parse(in);
+  Check(got == want, "a stream parses otherwise", in);
+  Check(!want.empty() || (gt == t && gs == sons && gn == n && gk == K && gr == root),
+        "a stream gives another tree", in);
+}
+
 // The second mode: the bytes as a tiny tree, n and K up to 8 and pairs in 0..n, so that
 // degenerate lists (repeats, cycles, self pairs, node 0) come up all the time.
 void AsTree(const uint8_t* d, size_t size) {
@@ -49,6 +63,7 @@ void AsTree(const uint8_t* d, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  AsStream(std::string(reinterpret_cast<const char*>(data), size));
   AsFile(std::string(reinterpret_cast<const char*>(data), size));
   AsTree(data, size);
   return 0;
