@@ -1,5 +1,6 @@
 // Vector kernels over tables of residues mod P (see kernels.h). Residues below P keep each
-// product under P^2 < 2^31, so the lanes stay 32 bits wide.
+// product under P^2 < 2^31, so the lanes stay 32 bits wide. Compiled once per instruction-set
+// level, into that level's namespace (see levels.h): the lanes are as wide as its registers.
 #include "kernels.h"
 
 #if defined(__SSE2__)
@@ -8,12 +9,31 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "dravok.h"
 
+#ifndef DRAVOK_ISA  // set by the build: the level's namespace
+#define DRAVOK_ISA base
+#endif
+
+namespace DRAVOK_ISA {
+
 namespace {
+
+// __builtin_shufflevector's lanes of a and b (index W or more: b's), where the compiler has it
+// (clang, g++ 12 on); g++ 11's __builtin_shuffle otherwise, whose mask is a vector of lanes.
+template <class V, int... I>
+V Shuffle(V a, V b) {
+#if defined(__clang__) || __GNUC__ >= 12
+  return __builtin_shufflevector(a, b, I...);
+#else
+  using Lane = std::remove_cv_t<std::remove_reference_t<decltype(a[0])> >;
+  return __builtin_shuffle(a, b, V{Lane(I)...});
+#endif
+}
 
 // W lanes of 32 bits, as wide as the target's vector registers.
 #if defined(__AVX512F__)
@@ -28,7 +48,7 @@ typedef uint32_t Vec __attribute__((vector_size(4 * W)));
 // x moved up by S lanes, zeros shifted in; and x's top lane in every lane.
 template <int S, size_t... I>
 Vec Up(Vec x, std::index_sequence<I...>) {
-  return __builtin_shufflevector(x, Vec{}, (int(I) >= S ? int(I) - S : W)...);
+  return Shuffle<Vec, (int(I) >= S ? int(I) - S : W)...>(x, Vec{});
 }
 template <int S>
 Vec Up(Vec x) {
@@ -36,7 +56,7 @@ Vec Up(Vec x) {
 }
 template <size_t... I>
 Vec Top(Vec x, std::index_sequence<I...>) {
-  return __builtin_shufflevector(x, x, (int(I) * 0 + W - 1)...);
+  return Shuffle<Vec, (int(I) * 0 + W - 1)...>(x, x);
 }
 
 // Inclusive prefix sums of the lanes of x (a shift by W or more is zero and compiles to
@@ -130,7 +150,7 @@ Hec Hi(Hec a, Hec b) {
 }
 template <int S, size_t... I>
 Hec In(Hec x, std::index_sequence<I...>) {
-  return __builtin_shufflevector(x, Hec{}, (int(I) % 8 >= S ? int(I) - S : H)...);
+  return Shuffle<Hec, (int(I) % 8 >= S ? int(I) - S : H)...>(x, Hec{});
 }
 template <int S>
 Hec In(Hec x) {
@@ -141,11 +161,11 @@ Hec In(Hec x) {
 // x with each group of 8 lanes, from the G-th on, given the top lane of the group G before it.
 template <int G, size_t... I>
 Hec Over(Hec x, std::index_sequence<I...>) {
-  return __builtin_shufflevector(x, Hec{}, (int(I) >= 8 * G ? int(I) / 8 * 8 - 8 * G + 7 : H)...);
+  return Shuffle<Hec, (int(I) >= 8 * G ? int(I) / 8 * 8 - 8 * G + 7 : H)...>(x, Hec{});
 }
 template <size_t... I>
 Hec TopH(Hec x, std::index_sequence<I...>) {
-  return __builtin_shufflevector(x, x, (int(I) * 0 + H - 1)...);
+  return Shuffle<Hec, (int(I) * 0 + H - 1)...>(x, x);
 }
 
 // x mod P for x < 2P, and x + y mod P for residues x and y: no wider lanes needed.
@@ -259,3 +279,7 @@ void Steps(uint16_t* w, int len, int r, const uint16_t* const* g, const uint16_t
     std::memcpy(w + i * H, &x, sizeof x);
   }
 }
+
+extern const KernelTable kernels{Mul, Pow, Prefix, ToRows, FromRows, Factor, Steps};
+
+}  // namespace DRAVOK_ISA

@@ -37,3 +37,14 @@ void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs);
 // plain prefix sum, which reads no factor). O(r len).
 void Steps(uint16_t* w, int len, int r, const uint16_t* const* g, const uint16_t* const* gs,
            uint16_t* c);
+
+// One instruction-set level's copies of the functions above (see levels.h).
+struct KernelTable {
+  decltype(&Mul) mul;
+  decltype(&Pow) pow;
+  decltype(&Prefix) prefix;
+  decltype(&ToRows) toRows;
+  decltype(&FromRows) fromRows;
+  decltype(&Factor) factor;
+  decltype(&Steps) steps;
+};

@@ -1,7 +1,8 @@
 // Polynomials mod P as tables of values (see poly.h). The count's tables are polynomials in m:
 // a subtree of z < P nodes gives one of degree z, fixed by z + 1 values and, mod P, periodic
 // with period P; a larger subtree gives, on each residue class of m mod P, one of degree z div P
-// in m div P.
+// in m div P. Compiled once per instruction-set level, into that level's namespace (see
+// levels.h).
 #include "poly.h"
 
 #include <algorithm>
@@ -9,20 +10,29 @@
 
 #include "dravok.h"
 
+#ifndef DRAVOK_ISA  // set by the build: the level's namespace
+#define DRAVOK_ISA base
+#endif
+
+namespace DRAVOK_ISA {
+
 namespace {
 
-std::vector<uint32_t> f, fi, rfi;  // i!, 1 / i! and 1 / (P - 1 - i)! mod P, for i < P
+// The tables below are plain arrays, zero before they are made: a namespace-scope vector would
+// be constructed at start by code of this level's instruction set, which the processor may not
+// have (only the level in use ever runs).
+uint32_t f[P], fi[P], rfi[P];  // i!, 1 / i! and 1 / (P - 1 - i)! mod P, for i < P
 
 void Facts() {
-  if (!f.empty()) return;
-  f.assign(P, 1), fi.assign(P, 1);
+  if (f[0]) return;
+  std::fill(f, f + P, 1), std::fill(fi, fi + P, 1);
   for (int i = 1; i < P; i++) f[i] = f[i - 1] * uint32_t(i) % P;
   uint32_t x = f[P - 1], y = 1;  // fi[P - 1] = f[P - 1]^(P - 2) by Fermat
   for (int e = P - 2; e; e >>= 1, x = x * x % P)
     if (e & 1) y = y * x % P;
   fi[P - 1] = y;
   for (int i = P - 1; i > 0; i--) fi[i - 1] = fi[i] * uint32_t(i) % P;
-  rfi.assign(fi.rbegin(), fi.rend());
+  std::reverse_copy(fi, fi + P, rfi);
 }
 
 // A residue as the nearest integer to 0: |result| <= (P - 1) / 2.
@@ -31,13 +41,15 @@ int Bal(uint32_t x) { return x > P / 2 ? int(x) - P : int(x); }
 // Complex transforms of length L = 2^k <= 2^16 on split real and imaginary parts. The twiddles
 // of the stage that pairs entries h apart are co[h + j] + i si[h + j] = exp(-i pi j / h), j < h,
 // each from the library's cos and sin (within an ulp), never by recurrence.
-std::vector<double> co, si;
+constexpr int maxL = 1 << 16;
+double co[maxL], si[maxL];
+int twiddled = 0;  // made for lengths up to this
 
 // The twiddles for transforms of length up to L, made as first needed (each is a libm call).
 void Twiddles(int L) {
-  const int h0 = std::max(1, int(co.size()));  // the stages below are made
-  if (int(co.size()) >= L) return;
-  co.resize(L), si.resize(L);
+  const int h0 = std::max(1, twiddled);  // the stages below are made
+  if (twiddled >= L) return;
+  twiddled = L;
   const double pi = std::acos(-1.0);
   for (int h = h0; h < L; h *= 2)
     for (int j = 0; j < h; j++) co[h + j] = std::cos(pi * j / h), si[h + j] = -std::sin(pi * j / h);
@@ -45,7 +57,7 @@ void Twiddles(int L) {
 
 // One stage of either transform over [0, len): butterflies on the entries h apart.
 void Down(double* __restrict re, double* __restrict im, int h, int len) {
-  const double *wr = co.data() + h, *wi = si.data() + h;
+  const double *wr = co + h, *wi = si + h;
   for (int b = 0; b < len; b += 2 * h) {
     double *xr = re + b, *xi = im + b, *yr = xr + h, *yi = xi + h;
     for (int j = 0; j < h; j++) {
@@ -56,7 +68,7 @@ void Down(double* __restrict re, double* __restrict im, int h, int len) {
   }
 }
 void Up(double* __restrict re, double* __restrict im, int h, int len) {
-  const double *wr = co.data() + h, *wi = si.data() + h;
+  const double *wr = co + h, *wi = si + h;
   for (int b = 0; b < len; b += 2 * h) {
     double *xr = re + b, *xi = im + b, *yr = xr + h, *yi = xi + h;
     for (int j = 0; j < h; j++) {
@@ -138,7 +150,7 @@ void Times(double* xr, double* xi, const double* yr, const double* yi, int L) {
 void Load(const uint32_t* a, int d, double* x, int L) {
   static std::vector<uint32_t> u;
   u.resize(size_t(d) + 1);
-  const uint32_t* r = rfi.data() + (P - 1 - d);  // r[i] = 1 / (d - i)!
+  const uint32_t* r = rfi + (P - 1 - d);  // r[i] = 1 / (d - i)!
   for (int i = 0; i <= d; i++) u[i] = a[i] * fi[i] % P;
   for (int i = 0; i <= d; i++) u[i] = u[i] * r[i] % P;
   for (int i = 0; i <= d; i++) {
@@ -245,7 +257,7 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
   w.resize(size_t(D) + 1);
   if (D + 1 < P) {  // C(D + 1, k) from the factorial tables, in passes that vectorise
     Facts();
-    const uint32_t top = f[D + 1], *r = rfi.data() + (P - 2 - D);  // r[k] = 1 / (D + 1 - k)!
+    const uint32_t top = f[D + 1], *r = rfi + (P - 2 - D);  // r[k] = 1 / (D + 1 - k)!
     for (int k = 1; k <= D + 1 - j0; k++) w[size_t(D + 1 - k)] = top * fi[k] % P * r[k] % P;
     for (int k = 2; k <= D + 1 - j0; k += 2)
       if (uint32_t& b = w[size_t(D + 1 - k)]; b) b = P - b;
@@ -296,7 +308,7 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
 // (1 + e sqrt 5)^(3n + 1) (1 + b)^(3n) - 1) of it, e = 2^-53, n = log2 L <= 16 and twiddle error
 // b <= e: at most 9.6e12 * 2.3e-14 < 0.23, so rounding to the nearest integer gives the exact
 // value.
-void Lagrange(uint32_t* a, int d, int T, uint32_t* b, int db) {
+void Lagrange(uint32_t* a, int d, int T, uint32_t* b = nullptr, int db = 0) {
   static std::vector<std::vector<double>> vr(17), vi(17);  // v's transform for L = 2^k
   static std::vector<double> xr, xi;
   int k = 0, L = 1;
@@ -420,3 +432,7 @@ void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl, std::vector
   if (ta) Recur(a.data(), ta, to, 0, P, 0);
   if (tb) Recur(b->data(), tb, to, 0, P, 0);
 }
+
+extern const PolyTable poly{Binom, Interp, Recur, Lagrange, Cyclic, Sums, Lengthen};
+
+}  // namespace DRAVOK_ISA

@@ -33,3 +33,14 @@ std::vector<uint32_t> Sums(const uint32_t* a, int R, long long k);
 // degree z < P), whose first zl entries are 0, to `to` entries; and b likewise, if given.
 void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl,
               std::vector<uint32_t>* b = nullptr, long long zb = 0, int zlb = 0);
+
+// One instruction-set level's copies of the functions above (see levels.h).
+struct PolyTable {
+  decltype(&Binom) binom;
+  decltype(&Interp) interp;
+  decltype(&Recur) recur;
+  decltype(&Lagrange) lagrange;
+  decltype(&Cyclic) cyclic;
+  decltype(&Sums) sums;
+  decltype(&Lengthen) lengthen;
+};

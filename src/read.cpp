@@ -86,14 +86,14 @@ inline bool Num(std::string_view in, size_t& pos, long long lo, long long hi, in
   size_t p = pos;
   while (p < in.size() && Space(in[p])) p++;
   // The common case first, with no branch per byte: 1 to 8 digits and then whitespace, read as
-  // one 8-byte word (little-endian: the first byte is the lowest). A byte is a digit when it is
-  // at least '0' and at most '9'; each test is done on all bytes at once with no carry between
-  // them, as the sums stay below 0x100 in every byte.
-  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the word path reads little-endian");
+  // one 8-byte word, its first byte the lowest (swapped so on a big-endian machine). A byte is a
+  // digit when it is at least '0' and at most '9'; each test is done on all bytes at once with no
+  // carry between them, as the sums stay below 0x100 in every byte.
   if (p + 8 <= in.size()) {
     constexpr uint64_t H = 0x8080808080808080ULL, ones = 0x0101010101010101ULL;
     uint64_t w;
     std::memcpy(&w, in.data() + p, 8);
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) w = __builtin_bswap64(w);
     uint64_t ge0 = ((w | H) - ones * '0') & ~w & H, gt9 = ((w & ~H) + ones * (0x80 - ':')) & H;
     uint64_t non = ~(ge0 & ~gt9) & H;  // the top bit of each byte that is not a digit
     const size_t k = size_t(non ? __builtin_ctzll(non) : 64) / 8;  // the leading digits

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "at_level.h"
 #include "naive.h"
 #include "tree.h"
 
@@ -63,6 +64,17 @@ long long binom_naive(long long a, long long b) {
     r = r * num % P * PowMod(den, P - 2) % P;
   }
   return r;
+}
+
+// The stress tests and closed forms run at every instruction-set level that the processor runs.
+class CountAtLevel : public AtLevel {};
+DRAVOK_AT_EVERY_LEVEL(CountAtLevel);
+
+// At start the program takes the best level that the processor runs.
+TEST(Count, BestLevelAtStart) {
+  ASSERT_FALSE(RunnableLevels().empty());
+  EXPECT_EQ(Level(), RunnableLevels().back());
+  EXPECT_FALSE(UseLevel("none"));
 }
 
 TEST(Count, KnownAnswers) {
@@ -139,7 +151,7 @@ TEST(Count, RenumberingIsHeavyLastPreorder) {
   }
 }
 
-TEST(Count, StressTinyAgainstEnumeration) {
+TEST_P(CountAtLevel, StressTinyAgainstEnumeration) {
   std::mt19937 g(12345);
   for (int it = 0; it < 20000; it++) {
     int nn = int(g() % 8), KK = int(g() % 7);
@@ -152,7 +164,7 @@ TEST(Count, StressTinyAgainstEnumeration) {
 
 // Huge K on tiny trees: h(K) = sum_j c_j C(K, j) with c_j = (Δ^j h)(0) from enumeration, and
 // C(K, j) = K (K-1) ... (K-j+1) / j! mod P, j! being invertible for j < P.
-TEST(Count, StressHugeKAgainstEnumeration) {
+TEST_P(CountAtLevel, StressHugeKAgainstEnumeration) {
   std::mt19937 g(99);
   for (int it = 0; it < 3000; it++) {
     int nn = int(g() % 7) + 1;
@@ -175,7 +187,7 @@ TEST(Count, StressHugeKAgainstEnumeration) {
   }
 }
 
-TEST(Count, StressMidSizeAgainstRecursion) {
+TEST_P(CountAtLevel, StressMidSizeAgainstRecursion) {
   std::mt19937 g(2024);
   for (int it = 0; it < 400; it++) {
     int nn = int(g() % 300) + 1, KK = int(g() % 700);
@@ -318,7 +330,7 @@ long long caterpillar_naive(long long k, long long K_) {
 // length around 1, 2, P and past it over a star, whose runs are cut into prefix sums at once);
 // caterpillars e_k(0..K-1) (a heavy path of steps with a leaf each, past P nodes; the longest
 // runs its batches of steps on two cores).
-TEST(Count, ClosedForms) {
+TEST_P(CountAtLevel, ClosedForms) {
   auto chain = [](int nn) {
     Pairs ps;
     for (int v = 2; v <= nn; v++) ps.push_back({v - 1, v});

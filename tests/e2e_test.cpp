@@ -28,6 +28,13 @@ std::string Slurp(const std::string& path) {
 // A fresh directory; `prepare` may lay files in it before dravok runs there with `args`.
 // Standard output and error are kept beside the directory, so that it holds only what dravok
 // and `prepare` left; `after` may look at it once dravok has run.
+// What runs the binary: DRAVOK_RUNNER, if set, before its path (an emulator, say
+// "qemu-x86_64 -cpu Nehalem", for the runs on other processors).
+std::string Runner() {
+  const char* r = std::getenv("DRAVOK_RUNNER");
+  return r && *r ? std::string(r) + " " : "";
+}
+
 // A fresh directory under $TMPDIR (or /tmp).
 std::string Fresh() {
   const char* tmp = std::getenv("TMPDIR");
@@ -40,7 +47,7 @@ Outcome Dravok(const std::string* in, const std::string& prepare = "", const std
                std::string* out = nullptr, const std::string& after = "true") {
   std::string dir = Fresh();
   if (in) std::ofstream(dir + "/dravok.in", std::ios::binary) << *in;
-  std::string cmd = "cd '" + dir + "' && " + prepare + (prepare.empty() ? "" : " && ") +
+  std::string cmd = "cd '" + dir + "' && " + prepare + (prepare.empty() ? "" : " && ") + Runner() +
                     "'" DRAVOK_BIN "' " + args + " > '" + dir + ".std' 2> '" + dir +
                     ".err'; s=$? && " + after + " && exit $s";
   int st = std::system(cmd.c_str());
@@ -54,8 +61,9 @@ Outcome Dravok(const std::string* in, const std::string& prepare = "", const std
 // on standard output and error: for faults that take more than one run, or a shell's hand.
 std::string Script(const std::string& script) {
   std::string dir = Fresh(), all;
-  std::FILE* p =
-      popen(("cd '" + dir + "' && D='" DRAVOK_BIN "' && { " + script + "\n} 2>&1").c_str(), "r");
+  std::FILE* p = popen(
+      ("cd '" + dir + "' && D='" + Runner() + DRAVOK_BIN "' && { " + script + "\n} 2>&1").c_str(),
+      "r");
   char buf[4096];
   for (size_t k; p && (k = std::fread(buf, 1, sizeof buf, p)) > 0;) all.append(buf, k);
   if (p) pclose(p);

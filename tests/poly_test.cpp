@@ -1,17 +1,21 @@
 // Polynomials mod P: the transform against the schoolbook product at its largest length,
 // lengthening a table (by the recurrence and by the convolution) against direct evaluation, k
 // prefix sums at once against the binomial sum, and the steps up a heavy path against plain
-// prefix sums.
+// prefix sums. Each at every instruction-set level that the processor runs.
 #include "poly.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "at_level.h"
 #include "dravok.h"
 #include "kernels.h"
 
 namespace {
+
+class Poly : public AtLevel {};
+DRAVOK_AT_EVERY_LEVEL(Poly);
 
 // sum_j a[j] b[(i - j) mod L], exactly.
 std::vector<long long> cyclic_naive(const std::vector<int>& a, const std::vector<int>& b) {
@@ -22,7 +26,7 @@ std::vector<long long> cyclic_naive(const std::vector<int>& a, const std::vector
   return r;
 }
 
-TEST(Poly, CyclicIsExact) {
+TEST_P(Poly, CyclicIsExact) {
   std::mt19937 g(3);
   const int h = (P - 1) / 2;
   for (int L : {1, 2, 8, 64, 1024, 1 << 15}) {
@@ -51,7 +55,7 @@ TEST(Poly, CyclicIsExact) {
 // values, then by the period; checked against
 // Lagrange's formula evaluated at each value on its own (Interp), at the first and last 60 new
 // values and every 97th between.
-TEST(Poly, LengthenAgainstEvaluation) {
+TEST_P(Poly, LengthenAgainstEvaluation) {
   std::mt19937 g(11);
   struct Case {
     int d, zeros, to;
@@ -105,7 +109,7 @@ TEST(Poly, LengthenAgainstEvaluation) {
 // x[t] = sum_{s<=t} a[s] C(k - 1 + t - s, k - 1), at the first and last 40 t and every 61st:
 // lengths from 1 to past 3P (rows of P, odd and even counts; up to 2048 without the transform),
 // k with k - 1 below P, a multiple of P, and past P^2 (a third base-P digit).
-TEST(Poly, SumsAgainstBinomialSum) {
+TEST_P(Poly, SumsAgainstBinomialSum) {
   std::mt19937 g(17);
   for (auto [R, k] : std::vector<std::pair<int, long long>>{{1, 1},
                                                             {7, 1},
@@ -138,7 +142,7 @@ TEST(Poly, SumsAgainstBinomialSum) {
 // period's last, shorter one) and of G = 700, 70 and 20 (one short block of an even, odd, and
 // single row count), from a carry in to a carry out, against step_naive; and over blocks that a
 // table's end cuts short (lanes partly or wholly empty), whose carry out is not used.
-TEST(Poly, StepsAgainstPrefixSums) {
+TEST_P(Poly, StepsAgainstPrefixSums) {
   auto step_naive = [](std::vector<uint32_t>& a, const uint32_t* f, uint32_t& c) {
     for (size_t m = 0; m < a.size(); m++) {
       uint32_t x = f ? a[m] * f[m] % P : a[m];
