@@ -2,6 +2,9 @@
 // which forward to the chosen level's copies: one indirect call per whole pass over a table.
 #include "levels.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "kernels.h"
 #include "poly.h"
 
@@ -95,26 +98,33 @@ const Built* Best() {
 // Chosen during static initialisation; nothing calls the hot code before main.
 const Built* use = Best();
 
+// The level built under that name, if any.
+const Built* Find(const std::string& level) {
+  const auto* l = std::find_if(std::begin(built), std::end(built),
+                               [&](const Built& b) { return level == b.name; });
+  return l == std::end(built) ? nullptr : l;
+}
+
 }  // namespace
 
 std::vector<std::string> Levels() {
-  std::vector<std::string> r;
-  for (const Built& l : built) r.emplace_back(l.name);
+  std::vector<std::string> r(std::size(built));
+  std::transform(std::begin(built), std::end(built), r.begin(),
+                 [](const Built& l) { return std::string(l.name); });
   return r;
 }
 
 bool Runs(const std::string& level) {
-  for (const Built& l : built)
-    if (level == l.name) return l.runs();
-  return false;
+  const Built* l = Find(level);
+  return l && l->runs();
 }
 
 std::string Level() { return (use ? use : Best())->name; }  // also before use is set
 
 bool UseLevel(const std::string& level) {
-  for (const Built& l : built)
-    if (level == l.name && l.runs()) return use = &l, true;
-  return false;
+  if (!Runs(level)) return false;
+  use = Find(level);
+  return true;
 }
 
 void Mul(uint32_t* __restrict a, const uint32_t* __restrict b, int M) {

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the build into a temporary prefix and checks what lands there: the binary answers
-# the shipped example, and the manual page renders without warnings.
+# the shipped example (run by $DRAVOK_RUNNER if set: an emulator), and the manual page renders
+# without warnings.
 #   usage: install_test.sh BUILD_DIR EXAMPLES_DIR
 set -eu
 build=$1 examples=$2
@@ -9,7 +10,7 @@ trap 'rm -rf "$tmp"' EXIT
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
 test -x "$tmp/prefix/bin/dravok"
 cp "$examples/dravok.in" "$tmp/"
-(cd "$tmp" && "$tmp/prefix/bin/dravok")
+(cd "$tmp" && ${DRAVOK_RUNNER:-} "$tmp/prefix/bin/dravok")
 test "$(cat "$tmp/dravok.out")" = 689
 page=$tmp/prefix/share/man/man1/dravok.1
 warn=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
@@ -17,5 +18,5 @@ test -z "$warn" || { echo "$warn"; exit 1; }
 for s in NAME SYNOPSIS DESCRIPTION INPUT OUTPUT 'EXIT STATUS' EXAMPLES; do
   grep -q "^\.SH $s\$" "$page" || { echo "no section $s"; exit 1; }
 done
-"$tmp/prefix/bin/dravok" --version | grep -qx "dravok [0-9.]*"
+${DRAVOK_RUNNER:-} "$tmp/prefix/bin/dravok" --version | grep -qx "dravok [0-9.]*"
 echo "installed and answered 689"
