@@ -141,6 +141,79 @@ void Store(const int* pc, int k, long long& z) {
 
 }  // namespace
 
+namespace {
+
+// The pairs parsed, handed to Store in batches: here, or for a large tree on the other core
+// while this one parses on. Batches pass through a ring of `slots`, written here and stored
+// there in the order they were parsed, so later pairs still overwrite earlier ones.
+class PairStore {
+ public:
+  static constexpr int batch = 1 << 13;  // ints of pairs in a batch
+  PairStore(bool store, bool apart);
+  ~PairStore() { Finish(); }
+  int* Slot() { return &ring[size_t(made.load(std::memory_order_relaxed) % slots) * 2 * batch]; }
+  void Hand(int k);    // the k ints at Slot() are pairs to store
+  long long Finish();  // waits for every store; the pairs with parent 0
+
+ private:
+  static constexpr int slots = 8;
+  void Serve();  // the other core's loop
+  const bool store;
+  std::vector<int> ring, len = std::vector<int>(slots);
+  std::atomic<long> made{0}, used{0};  // batches handed over, batches stored
+  std::atomic<bool> fin{false};
+  long long zero = 0;
+  std::thread stores;
+};
+
+PairStore::PairStore(bool store_, bool apart) : store(store_) {
+  ring.resize(size_t(apart ? slots : 1) * 2 * batch);
+  if (apart) stores = Spawn([this] { Serve(); });  // none to be had: stores made here
+}
+
+void PairStore::Serve() {
+  for (long b = 0;; b++) {
+    while (made.load(std::memory_order_acquire) <= b && !fin.load(std::memory_order_acquire))
+      std::this_thread::yield();
+    if (made.load(std::memory_order_acquire) <= b) return;
+    Store(&ring[size_t(b % slots) * 2 * batch], len[size_t(b % slots)], zero);
+    used.store(b + 1, std::memory_order_release);
+  }
+}
+
+void PairStore::Hand(int k) {
+  if (!stores.joinable()) {
+    if (store) Store(ring.data(), k, zero);
+    return;
+  }
+  const long b = made.load(std::memory_order_relaxed);
+  len[size_t(b % slots)] = k;
+  made.store(b + 1, std::memory_order_release);
+  while (b + 1 - used.load(std::memory_order_acquire) >= slots) std::this_thread::yield();
+}
+
+long long PairStore::Finish() {
+  fin.store(true, std::memory_order_release);
+  if (stores.joinable()) stores.join();
+  return zero;
+}
+
+// sons[v], v >= 1, adds the nodes (0 among them) that t gives v as their parent to the pairs
+// that named v but lost their child to a later pair. Counted by two cores, each for half the
+// parents: every count is raised by one of them only. (A node whose parent is outside the half
+// raises no count.) O(n).
+void CountSons() {
+  Halves(1, size_t(n) + 1, [&](size_t lo, size_t hi) {
+    int junk = 0;
+    for (size_t j = 0; j <= size_t(n); j++) {
+      const size_t p = size_t(t[j]);
+      ++*(p - lo < hi - lo ? &sons[p] : &junk);
+    }
+  });
+}
+
+}  // namespace
+
 // O(length of the text) time; memory O(n) only once the text has proved long enough to hold
 // the n - 1 pairs it announces, so a huge n in a short file never allocates.
 std::string Parse(std::string_view in, void (*consumed)(size_t pos), const std::vector<Cut>* cuts) {
@@ -155,70 +228,27 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos), const std::
   if (!Num(in, pos, 0, big, K)) return Bad(in, pos, cuts, "K", 0, big);
   // Each of the 2(n - 1) numbers to come needs a digit and a whitespace byte before it; a
   // shorter rest of the text must fail inside the pair list, before any store is needed.
-  bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
+  const bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
   if (fits) Huge(t, size_t(n) + 1, 0), Huge(sons, size_t(n) + 1, 0), Prepare(size_t(n) + 2);
-  // Pairs are stored in batches (see Store). For a large tree the stores run on the other core
-  // while this one parses on: batches pass through a ring of `slots`, written here and stored
-  // there in the order they were parsed, so later pairs still overwrite earlier ones.
-  constexpr int batch = 1 << 13, slots = 8;
-  bool apart = cores > 1 && fits && n >= 1 << 20;
-  std::vector<int> ring(size_t(apart ? slots : 1) * 2 * batch), len(slots);
-  std::atomic<long> made{0}, used{0};  // batches handed over, batches stored
-  std::atomic<bool> fin{false};
-  long long z = 0;
-  std::thread stores;
-  if (apart) {
-    stores = Spawn([&] {
-      for (long b = 0;; b++) {
-        while (made.load(std::memory_order_acquire) <= b && !fin.load(std::memory_order_acquire))
-          std::this_thread::yield();
-        if (made.load(std::memory_order_acquire) <= b) return;
-        Store(&ring[size_t(b % slots) * 2 * batch], len[size_t(b % slots)], z);
-        used.store(b + 1, std::memory_order_release);
-      }
-    });
-    apart = stores.joinable();  // else the stores are made here
-  }
-  int* pc = ring.data();
+  PairStore store(fits, cores > 1 && fits && n >= 1 << 20);
+  int* pc = store.Slot();
   int k = 0, bad = 0;  // bad: the pair that failed, if any
   bool okp = true;
   for (int i = 1; i < n && !bad; i++) {
     okp = Num(in, pos, 0, n, pc[k]);
     if (!okp || !Num(in, pos, 0, n, pc[k + 1])) bad = i;
-    if (!bad && ((k += 2) == 2 * batch || i == n - 1)) {
-      if (apart) {
-        const long b = made.load(std::memory_order_relaxed);
-        len[size_t(b % slots)] = k;
-        made.store(b + 1, std::memory_order_release);
-        while (b + 1 - used.load(std::memory_order_acquire) >= slots) std::this_thread::yield();
-        pc = &ring[size_t((b + 1) % slots) * 2 * batch];
-      } else if (fits) {
-        Store(pc, k, z);
-      }
+    if (!bad && ((k += 2) == 2 * PairStore::batch || i == n - 1)) {
+      store.Hand(k), pc = store.Slot(), k = 0;
       if (consumed) consumed(pos);
-      k = 0;
     }
   }
-  fin.store(true, std::memory_order_release);
-  if (stores.joinable()) stores.join();
+  const long long z = store.Finish();
   if (bad) {
-    std::string what = okp ? "the child" : "the parent";
-    return Bad(in, pos, cuts,
-               what + " of pair " + std::to_string(bad) + " of " + std::to_string(n - 1), 0, n);
+    const std::string what = std::string(okp ? "the child" : "the parent") + " of pair " +
+                             std::to_string(bad) + " of " + std::to_string(n - 1);
+    return Bad(in, pos, cuts, what, 0, n);
   }
-  // sons[v], v >= 1, adds the nodes (0 among them) that t gives v as their parent to the
-  // pairs that named v but lost their child to a later pair. Counted by two cores, each for
-  // half the parents: every count is raised by one of them only. (A node whose parent is
-  // outside the half raises no count.)
-  if (fits) {
-    Halves(1, size_t(n) + 1, [&](size_t lo, size_t hi) {
-      int junk = 0;
-      for (size_t j = 0; j <= size_t(n); j++) {
-        const size_t p = size_t(t[j]);
-        ++*(p - lo < hi - lo ? &sons[p] : &junk);
-      }
-    });
-  }
+  if (fits) CountSons();
   sons[0] = int(z);
   for (int v = 1; v <= n && !root; v++)
     if (t[v] == 0) root = v;

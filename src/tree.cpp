@@ -152,20 +152,20 @@ void Spare(std::vector<int>& v) {
   std::vector<int>().swap(v);
 }
 
-// Renumbers the nodes reachable from root in a preorder that visits each node's largest child
-// subtree last: index i's subtree is [i, i + zs[i]) and its parent is pp[i] < i. Children come
-// from t, so only nodes 1..n are children and each has one parent: from root (no parent) the
-// walk meets every reachable node once and never enters a cycle of t. O(n) time, no recursion,
-// so any depth works; at most 20 bytes per node at once besides t.
-int Tree() {
-  const size_t N = size_t(n) + 1;
-  // Children by a counting sort on the parent: those of v are ch[off[v] .. off[v + 1]), in
-  // increasing order. Node 0 collects the nodes without a parent; it is never reached as a
-  // child, and when it is the root no node lacks a parent.
-  // The counts are sons[v] for v >= 1 unless a later pair named a child again after a pair
-  // with a parent: then fewer nodes have a parent in t than sons counts pairs. Otherwise each
-  // such pair is its child's last, and a pass in order replaces one of random increments.
-  std::vector<int> off, ch, q, pq, sz, ix, seg;
+namespace {
+
+// Children by a counting sort on the parent: those of v are ch[off[v] .. off[v + 1]), in
+// increasing order. Node 0 collects the nodes without a parent; it is never reached as a
+// child, and when it is the root no node lacks a parent.
+struct Children {
+  std::vector<int> off, ch;
+};
+
+// off[v + 2] = the children of v (for the prefix sums that place them), from sons for v >= 1
+// unless a later pair named a child again after a pair with a parent: then fewer nodes have a
+// parent in t than sons counts pairs. Otherwise each such pair is its child's last, and a pass
+// in order replaces one of random increments. Releases sons. O(n).
+void CountChildren(size_t N, std::vector<int>& off) {
   Huge(off, N + 2, 0);
   long long named = 0, kept = 0;
   const bool counted = sons.size() == N;
@@ -178,10 +178,17 @@ int Tree() {
     off[2] = n - int(kept);
   }
   Spare(sons);  // the count does not read it
-  Huge(ch, N, 0);
+}
+
+// The children in place, in increasing order. Each core places the children of half the
+// parents: the places are distinct. (A child of a parent outside the half goes to a place of
+// no node.) O(n), random stores.
+Children PlaceChildren(size_t N) {
+  Children c;
+  CountChildren(N, c.off);
+  Huge(c.ch, N, 0);
+  std::vector<int>&off = c.off, &ch = c.ch;
   for (size_t v = 2; v < N + 2; v++) off[v] += off[v - 1];
-  // Each core places the children of half the parents, in increasing order: the places are
-  // distinct. (A child of a parent outside the half goes to a place of no node.)
   Halves(0, N, [&](size_t lo, size_t hi) {
     int jo = 0, jc = 0;
     for (size_t j = 1; j < N; j++) {
@@ -191,73 +198,108 @@ int Tree() {
       *(in ? &ch[size_t(*o)] : &jc) = int(j), ++*o;
     }
   });
-  // Runs of one-child nodes, which a walk must otherwise follow one cache miss at a time (a
-  // randomly numbered chain is all run), are listed beforehand, many walks at once: from each
-  // node v = kB that has one child, its segment is v and the nodes below it down to the first
-  // that has not one child (included) or is a multiple of B (not included), in seg from sb[k]
-  // on, the last stored as ~node. A node's path up to the nearest multiple of B is unique, so
-  // the segments hold each node at most once; a cycle of t ends at the multiple it started from.
-  constexpr int B = 64, W = 32;
-  std::vector<int> sb(N / B + 1, -1);
-  auto walk = [&](bool put) {
-    // Walk w stands at x[w]; while b[w] < 0 the offsets of x[w] are on their way, then its
-    // child ch[b[w]] is. Each step waits on one miss that was asked for W steps earlier.
-    int x[W], k[W], i[W], b[W], live = W;
-    size_t v = 0;
-    auto start = [&](int w) {
-      while ((v += B) <= size_t(n) && off[v + 1] - off[v] != 1) {
-      }
-      if (v > size_t(n)) {
-        live--, x[w] = -1;
-        return;
-      }
-      x[w] = int(v), k[w] = int(v / B), i[w] = 0, b[w] = -1;
-    };
-    auto end = [&](int w) {
-      if (put) seg[size_t(sb[size_t(k[w])]) + size_t(i[w]) - 1] = ~x[w];
-      if (!put) sb[size_t(k[w])] = i[w];
-      start(w);
-    };
-    for (int w = 0; w < W; w++) start(w);
-    while (live) {
-      for (int w = 0; w < W; w++) {
-        if (x[w] < 0) continue;
-        const size_t u = size_t(x[w]);
-        if (b[w] < 0) {
-          if (put) seg[size_t(sb[size_t(k[w])]) + size_t(i[w])] = x[w];
-          i[w]++;
-          if (off[u + 1] - off[u] != 1) {
-            end(w);
-          } else {
-            b[w] = off[u];
-            __builtin_prefetch(&ch[size_t(b[w])]);
-          }
+  return c;
+}
+
+// Runs of one-child nodes, which a walk must otherwise follow one cache miss at a time (a
+// randomly numbered chain is all run), listed beforehand, many walks at once: from each node
+// v = kB that has one child, its segment is v and the nodes below it down to the first that has
+// not one child (included) or is a multiple of B (not included), in seg from start[k] on, the
+// last stored as ~node. A node's path up to the nearest multiple of B is unique, so the
+// segments hold each node at most once; a cycle of t ends at the multiple it started from.
+constexpr int B = 64;
+struct Segments {
+  std::vector<int> start, seg;  // start[k] < 0: no segment from kB
+};
+
+// W walks at once; walk w stands at x[w], in segment k[w] at its i[w]-th node. While b[w] < 0
+// the offsets of x[w] are on their way, then its child ch[b[w]] is: each step waits on one miss
+// that was asked for W steps earlier. Measuring (no seg) sets each segment's length in start.
+class Walks {
+ public:
+  Walks(const Children& c, Segments& s, bool listing)
+      : off(c.off), ch(c.ch), segs(s), put(listing) {}
+  void Run();
+
+ private:
+  static constexpr int W = 32;
+  void Start(int w);
+  void End(int w);
+  const std::vector<int>&off, &ch;
+  Segments& segs;
+  const bool put;
+  int x[W] = {}, k[W] = {}, i[W] = {}, b[W] = {}, live = W;
+  size_t v = 0;  // the last multiple of B looked at
+};
+
+void Walks::Start(int w) {
+  while ((v += B) <= size_t(n) && off[v + 1] - off[v] != 1) {
+  }
+  if (v > size_t(n)) {
+    live--, x[w] = -1;
+    return;
+  }
+  x[w] = int(v), k[w] = int(v / B), i[w] = 0, b[w] = -1;
+}
+
+void Walks::End(int w) {
+  if (put) segs.seg[size_t(segs.start[size_t(k[w])]) + size_t(i[w]) - 1] = ~x[w];
+  if (!put) segs.start[size_t(k[w])] = i[w];
+  Start(w);
+}
+
+void Walks::Run() {
+  for (int w = 0; w < W; w++) Start(w);
+  while (live) {
+    for (int w = 0; w < W; w++) {
+      if (x[w] < 0) continue;
+      const size_t u = size_t(x[w]);
+      if (b[w] < 0) {
+        if (put) segs.seg[size_t(segs.start[size_t(k[w])]) + size_t(i[w])] = x[w];
+        i[w]++;
+        if (off[u + 1] - off[u] != 1) {
+          End(w);
         } else {
-          const int c = ch[size_t(b[w])];
-          if (c % B == 0) {
-            end(w);
-          } else {
-            x[w] = c, b[w] = -1;
-            __builtin_prefetch(&off[size_t(c)]);
-          }
+          b[w] = off[u];
+          __builtin_prefetch(&ch[size_t(b[w])]);
+        }
+      } else {
+        const int c = ch[size_t(b[w])];
+        if (c % B == 0) {
+          End(w);
+        } else {
+          x[w] = c, b[w] = -1;
+          __builtin_prefetch(&off[size_t(c)]);
         }
       }
     }
-  };
-  walk(false);
+  }
+}
+
+// Measures the segments, places them one after another, and lists them. O(n).
+Segments ListRuns(size_t N, const Children& c) {
+  Segments s;
+  s.start.assign(N / B + 1, -1);
+  Walks(c, s, false).Run();
   int total = 0;
-  for (int& l : sb)
+  for (int& l : s.start)
     if (l >= 0) std::swap(l, total), total += l;
-  Huge(seg, N, 0);  // room for pp once the segments are read
-  walk(true);
-  // Breadth first from root: q[h] is the h-th node reached and pq[h] its parent's position.
-  // q[h] < 0 stands for the node seg[~q[h]] of a segment, whose child is the next entry, read
-  // without a miss; other nodes' offsets and children are prefetched some positions ahead. The
-  // children of q[h] stand together in q, after those of q[h - 1]: from here on every pass runs
-  // over positions, all but sequentially.
-  auto enter = [&](int c) {
-    const int j = c % B == 0 ? sb[size_t(c / B)] : -1;
-    return j >= 0 && seg[size_t(j)] >= 0 ? ~j : c;
+  Huge(s.seg, N, 0);  // room for pp once the segments are read
+  Walks(c, s, true).Run();
+  return s;
+}
+
+// Breadth first from root: q[h] is the h-th node reached and pq[h] its parent's position, for
+// h < the returned count. q[h] < 0 stands for the node seg[~q[h]] of a segment, whose child is
+// the next entry, read without a miss; other nodes' offsets and children are prefetched some
+// positions ahead. The children of q[h] stand together in q, after those of q[h - 1]: from
+// here on every pass runs over positions, all but sequentially. O(n).
+size_t BreadthFirst(size_t N, const Children& c, const Segments& sg, std::vector<int>& q,
+                    std::vector<int>& pq) {
+  const std::vector<int>&off = c.off, &ch = c.ch, &seg = sg.seg;
+  auto enter = [&](int x) {
+    const int j = x % B == 0 ? sg.start[size_t(x / B)] : -1;
+    return j >= 0 && seg[size_t(j)] >= 0 ? ~j : x;
   };
   Huge(q, N, 0), Huge(pq, N, -1);
   size_t s = 1;
@@ -266,22 +308,23 @@ int Tree() {
     if (h + 32 < s && q[h + 32] >= 0) __builtin_prefetch(&off[size_t(q[h + 32])]);
     if (h + 12 < s && q[h + 12] >= 0) __builtin_prefetch(&ch[size_t(off[size_t(q[h + 12])])]);
     if (q[h] < 0) {
-      const int e = ~q[h];
-      const size_t j = size_t(e);
-      const int c = seg[j + 1];
-      q[h] = seg[j], q[s] = c >= 0 ? ~int(j + 1) : ~c, pq[s++] = int(h);
+      const size_t j = size_t(~q[h]);
+      const int x = seg[j + 1];
+      q[h] = seg[j], q[s] = x >= 0 ? ~int(j + 1) : ~x, pq[s++] = int(h);
       continue;
     }
     const size_t v = size_t(q[h]);
     for (int k = off[v]; k < off[v + 1]; k++) q[s] = enter(ch[size_t(k)]), pq[s++] = int(h);
   }
-  // Subtree sizes, children before parents. Dead arrays lend their memory to new ones: fresh
-  // memory costs a page fault and the kernel's zeroing per page.
-  pp = std::move(seg), sz = std::move(off), ix = std::move(ch);
+  return s;
+}
+
+// sz[h]: the nodes in position h's subtree, children before parents; then ix[h], the index of
+// q[h]: top-down, each child's block starts after its parent and its lighter siblings' blocks.
+// The children of position h are the positions c.. with pq = h. O(s).
+void Indices(size_t s, const std::vector<int>& pq, std::vector<int>& sz, std::vector<int>& ix) {
   sz.assign(s, 1);
   for (size_t h = s; h-- > 1;) sz[size_t(pq[h])] += sz[h];
-  // Top-down, each child's block starts after its parent and its lighter siblings' blocks;
-  // ix[h] is the index of q[h]. The children of position h are the positions c.. with pq = h.
   ix.assign(s, 0);
   for (size_t h = 0, c = 1; h < s; h++) {
     size_t b = c, heavy = 0;
@@ -292,8 +335,26 @@ int Tree() {
       if (j != heavy) ix[j] = k, k += sz[j];
     if (heavy) ix[heavy] = k;
   }
-  pp.assign(s, -1);
+}
+
+}  // namespace
+
+// Renumbers the nodes reachable from root in a preorder that visits each node's largest child
+// subtree last: index i's subtree is [i, i + zs[i]) and its parent is pp[i] < i. Children come
+// from t, so only nodes 1..n are children and each has one parent: from root (no parent) the
+// walk meets every reachable node once and never enters a cycle of t. O(n) time, no recursion,
+// so any depth works; at most 20 bytes per node at once besides t. Dead arrays lend their
+// memory to new ones: fresh memory costs a page fault and the kernel's zeroing per page.
+int Tree() {
+  const size_t N = size_t(n) + 1;
+  Children c = PlaceChildren(N);
+  Segments sg = ListRuns(N, c);
+  std::vector<int> q, pq, sz, ix;
+  const size_t s = BreadthFirst(N, c, sg, q, pq);
+  pp = std::move(sg.seg), sz = std::move(c.off), ix = std::move(c.ch);
+  Indices(s, pq, sz, ix);
   // Stores to distinct places (ix is one-to-one, and so is q), two cores at once.
+  pp.assign(s, -1);
   Halves(1, s, [&](size_t lo, size_t hi) {
     for (size_t h = lo; h < hi; h++) pp[size_t(ix[h])] = ix[size_t(pq[h])];
   });

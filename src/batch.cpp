@@ -1,0 +1,212 @@
+// Batches of steps up a heavy path. Going up, a node's step is h = S(g h'): h' its largest
+// child's table, g the product of its other children (periodic with period P), S the exclusive
+// prefix sum. Steps wait on their table (Table::steps) and run together at the values of the
+// batch's top, either one after another over the whole table in 32 bits (entries), or block by
+// block (rows): each block of Blk entries in 16 bits by rows in the first-level cache while
+// every step runs over it (Steps in kernels.h), a long batch split between two cores.
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "count.h"
+#include "kernels.h"
+#include "poly.h"
+#include "tree.h"
+
+namespace {
+
+// A factor's entries from u on; none (a product by 1) stays none.
+const uint16_t* At(const uint16_t* g, int u) { return g ? g + u : nullptr; }
+
+// The zeros a table starts with after a step whose light product starts with zx zeros (-1: no
+// light product) over l leaf children, from z before: a product vanishes where a factor does
+// (every table at 0), a prefix sum one value further.
+int After(int z, int zx, int l) {
+  return std::max(z, zx >= 0 ? std::max(zx, int(l > 0)) : int(l > 0)) + 1;
+}
+
+}  // namespace
+
+// The blocks of a table of T values by rows from entry m: f(m, u, have, len, o) for len
+// entries (have of them below T) at slot o of the rows, u = m mod G. They lie within periods of
+// G = min(T, P) values, as the factors' blocks do.
+template <class F>
+void Counter::Blocks(int m, int T, F&& f) {
+  const int G = std::min(T, P);
+  for (int len; m < T; m += len) {
+    const int u = m % G;
+    len = std::min(Blk, G - u), f(m, u, std::min(len, T - m), len, m / G * (G + 64) + u);
+  }
+}
+
+// Table b in entries again, if it was left by rows. O(its values).
+void Counter::Plain(int b) {
+  Table& tab = pool[b];
+  if (!tab.rowValues) return;
+  uint32_t* f = tab.values.data();
+  Blocks(tab.rowFrom, tab.rowValues, [&](int m, int, int have, int len, int o) {
+    FromRows(tab.rows.data() + o, have, len, f + m);
+  });
+  tab.rowValues = 0;
+}
+
+// Runs the steps waiting on b: its table becomes its node's, at Need(its subtree) values, in
+// entries unless it may stay by rows (stay) for the next batch. Time O(r T) for r steps over
+// T values (a quarter of that by rows), plus the factors' lengthening.
+void Counter::Flush(int b, bool stay) {
+  if (pool[b].steps.empty()) return stay ? void() : Plain(b);
+  std::vector<int>& s = batch;
+  s.swap(pool[b].steps), pool[b].stepEntries = 0;
+  const int node = pool[b].node, T = Need(zs[size_t(node)], M), r = int(s.size()) / 2;
+  const bool rows = ByRows(b, s, T), kept = rows && pool[b].rowValues == T;
+  if (!kept) Plain(b);
+  if (rows) FindKept(s, std::min(T, P));
+  LengthenFactors(b, s, T);
+  const int z = rows ? Factors(b, s, T) : StepsByEntries(b, s, T);
+  if (rows) StepsByRows(b, r, T, kept);
+  if (!stay) Plain(b);
+  for (size_t j = 0; j < size_t(r); j++)
+    if (s[2 * j] >= 0) pool.Free(s[2 * j]);
+  s.clear(), pool[b].degree = zs[size_t(node)], pool[b].zeros = std::min(z, T);
+}
+
+// Whether the batch runs by rows. By rows the steps cost about a quarter of a pass each, but
+// each block is laid out twice (not if the table is by rows already) and each factor not kept
+// once (about five passes over its G values); factors that can be kept count as kept.
+bool Counter::ByRows(int b, const std::vector<int>& s, int T) {
+  const int G = std::min(T, P), r = int(s.size()) / 2, z0 = pool[b].zeros;
+  if (T - z0 < 2 * Blk || r < 4) return false;
+  int fresh = 0;
+  for (size_t j = 0, seen = 0; j < size_t(r); j++) {
+    const int x = s[2 * j], l = s[2 * j + 1];
+    if (x < 0 && l && l < 64 && keptFactors.Fresh(l, G) && !(seen >> l & 1))
+      fresh++, seen |= 1ULL << l;
+    fresh += x >= 0 ? G < P || pool[x].degree >= 16 : l >= 64;
+  }
+  const bool laid = pool[b].rowValues == T;
+  return 5LL * fresh * G + 2LL * (T - z0) * !laid < 3LL * r * (T - z0) / 4;
+}
+
+// Small light products repeat (a node over one leaf, over two, ...): at a whole period, one of
+// degree below 16 is looked up among the kept factors by its first values and its leaf
+// children; one found is given back and its step marked -2.
+void Counter::FindKept(std::vector<int>& s, int G) {
+  const size_t r = s.size() / 2;
+  factor.resize(r), key.resize(r);
+  for (size_t j = 0; j < r; j++) {
+    const int x = s[2 * j];
+    key[j].clear();
+    if (x < 0 || G < P || pool[x].degree >= 16) continue;
+    const std::vector<uint32_t>& v = pool[x].values;
+    key[j].assign(v.begin(), v.begin() + pool[x].degree + 1),
+        key[j].push_back(uint32_t(s[2 * j + 1]));
+    if (keptFactors.Find(key[j], factor[j])) pool.Free(x), s[2 * j] = -2;
+  }
+}
+
+// The table to T values and each light product to G = min(T, P) (beyond, its period), two at
+// a time so that they share a convolution; the table takes part where T = G.
+void Counter::LengthenFactors(int b, const std::vector<int>& s, int T) {
+  const int G = std::min(T, P);
+  int q = T <= P && !pool[b].rowValues ? b : -1;
+  if (q < 0 && !pool[b].rowValues) Lengthen(pool[b].values, T, pool[b].degree, pool[b].zeros);
+  for (size_t j = 0; j < s.size() / 2; j++) {
+    const int x = s[2 * j];
+    if (x >= 0 && q < 0) {
+      q = x;
+    } else if (x >= 0) {
+      Table &u = pool[q], &w = pool[x];
+      Lengthen(u.values, G, u.degree, u.zeros, &w.values, w.degree, w.zeros), q = -1;
+    }
+  }
+  if (q >= 0) Lengthen(pool[q].values, G, pool[q].degree, pool[q].zeros);
+}
+
+// The steps one by one over the table in entries, in 32 bits: times each step's factor (none
+// for a node with one child), then the prefix sum. Returns the zeros the table starts with.
+int Counter::StepsByEntries(int b, std::vector<int>& s, int T) {
+  const int G = std::min(T, P);
+  uint32_t* f = pool[b].values.data();
+  int z = pool[b].zeros;
+  for (size_t j = 0; j < s.size() / 2; j++) {
+    const int x = s[2 * j], l = s[2 * j + 1], y = z;
+    z = After(z, x >= 0 ? pool[x].zeros : -1, l);
+    if (x >= 0 && l) Mul(pool[x].values.data(), keptFactors.Power(l, G), G);
+    const uint32_t* g = x >= 0 ? pool[x].values.data() : l ? keptFactors.Power(l, G) : nullptr;
+    for (int m = y, e; g && m < T; m = e)
+      e = std::min(T, (m / P + 1) * P), Mul(f + m, g + m % P, e - m);
+    if (y < T) Prefix(f + y, T - y);
+  }
+  return z;
+}
+
+// Each step's factor by rows: the light product times m^l (m^l alone kept by l), laid out in
+// 16 bits with its quotients; a small product at a whole period kept for later batches.
+// Returns the zeros the table starts with after the steps.
+int Counter::Factors(int b, std::vector<int>& s, int T) {
+  const int G = std::min(T, P);
+  const size_t r = s.size() / 2;
+  if (laidOut.size() < r) laidOut.resize(r);
+  int z = pool[b].zeros;
+  for (size_t j = 0; j < r; j++) {
+    const int x = s[2 * j], l = s[2 * j + 1];
+    z = After(z, x == -2 ? 1 : x >= 0 ? pool[x].zeros : -1, l);  // -2: kept, zeros unknown
+    if (x == -2) continue;
+    if (x >= 0 && l) Mul(pool[x].values.data(), keptFactors.Power(l, G), G);
+    if (x < 0 && !l) {  // a node with one child: a prefix sum, no product
+      factor[j] = {nullptr, nullptr};
+    } else if (x < 0 && l < 64) {
+      factor[j] = keptFactors.PowerRows(l, G);
+    } else {
+      std::vector<uint16_t>& h = laidOut[j];
+      const uint32_t* g = x >= 0 ? pool[x].values.data() : keptFactors.Power(l, G);
+      h.resize(2 * size_t(KeptFactors::Q)), Factor(g, G, h.data(), h.data() + KeptFactors::Q);
+      factor[j] = {h.data(), h.data() + KeptFactors::Q};
+      if (!key[j].empty()) keptFactors.Keep(key[j], h);
+    }
+  }
+  return z;
+}
+
+// The r steps block by block by rows. The entries below the table's zeros are 0 and stay 0. A
+// long batch runs on two cores at once: here the first r1 steps over each block, there the
+// others over the blocks done here, a block behind, with sums carried of their own.
+void Counter::StepsByRows(int b, int r, int T, bool laid) {
+  Table& tab = pool[b];
+  const int G = std::min(T, P), z0 = tab.zeros, from = z0 - z0 % G % Blk;
+  c.assign(size_t(r), 0), bv.resize(size_t(r)), bq.resize(size_t(r));
+  if (!laid)
+    tab.rows.resize(size_t((T + G - 1) / G) * (G + 64)), tab.rowValues = T, tab.rowFrom = from;
+  const int r1 = cores > 1 && r >= 8 && 1LL * r * (T - from) >= 1LL << 22 ? r / 2 : r;
+  std::atomic<int> done{0};
+  auto rest = [&] {
+    int i = 0;
+    Blocks(from, T, [&](int, int u, int, int len, int o) {
+      while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+      for (size_t j = 0; j < size_t(r - r1); j++) {
+        const Rows& g = factor[size_t(r1) + j];
+        bv2[j] = At(g.values, u), bq2[j] = At(g.quotients, u);
+      }
+      Steps(tab.rows.data() + o, len, r - r1, bv2.data(), bq2.data(), c2.data()), i++;
+    });
+  };
+  bool two = false;
+  if (r1 < r) {
+    c2.assign(size_t(r - r1), 0), bv2.resize(size_t(r - r1)), bq2.resize(size_t(r - r1));
+    two = Aside(rest);
+  }
+  const uint32_t* f = tab.values.data();
+  Blocks(from, T, [&](int m, int u, int have, int len, int o) {
+    uint16_t* w = tab.rows.data() + o;
+    if (!laid) ToRows(f + m, have, len, w);
+    for (size_t j = 0; j < size_t(r1); j++)
+      bv[j] = At(factor[j].values, u), bq[j] = At(factor[j].quotients, u);
+    Steps(w, len, r1, bv.data(), bq.data(), c.data());
+    done.fetch_add(1, std::memory_order_release);
+  });
+  if (two) {
+    Rejoin();
+  } else if (r1 < r) {
+    rest();  // no thread to be had: the other steps run here
+  }
+}

@@ -1,0 +1,124 @@
+// The count's machinery (see count.cpp for the method): a table under way as one record, the
+// pool of tables, the factors kept from batch to batch, and Counter, which owns all the state
+// of one call of Df. Two Counters share nothing mutable but what they are given: they read the
+// renumbering (at, pp, zs) and draw on Huge's spare arrays and the kept second thread.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "dravok.h"
+
+// The entries that fix a table of a subtree of z nodes (or a product of degree z), up to M:
+// z + 1 for z < P, P (z div P + 1) for z < P^2 (see Lengthen), M beyond; at least 256, as passes
+// over so few cost less than lengthening the table later (measured: 64 and 1024 were slower on
+// random trees of 10^6 nodes).
+int Need(long long z, int M);
+
+// A table under way: values is 0 on [0, zeros) and a polynomial of degree `degree` (see poly.h).
+// It becomes the table of index `node` once the steps that wait on it are run, lowest node
+// first: pairs (the table of the product of that node's light children, -1 for none or -2 for
+// a factor found among the kept ones; its leaf children). `light` holds the product of node's
+// parent's small light children, while it waits for more.
+struct Table {
+  std::vector<uint32_t> values;
+  int zeros = 0, degree = 0, node = -1, light = -1;
+  std::vector<int> steps;
+  size_t stepEntries = 0;  // entries that the light products in steps hold
+  int batchValues = 0;     // the values of the waiting batch's first step
+  // Left by rows after a batch while the next has as many values (rowValues > 0): entries from
+  // rowFrom on, period p's blocks from slot p (G + 64) of rows (see Counter::Blocks).
+  int rowValues = 0, rowFrom = 0;
+  std::vector<uint16_t> rows;
+};
+
+// Tables by number; the spare ones keep their memory for the next use. A number stays valid,
+// a reference only until the next Get.
+class TablePool {
+ public:
+  int Get();  // a spare table or a new one, with no light product and not by rows
+  void Free(int b) { spare.push_back(b); }
+  Table& operator[](int b) { return tables[size_t(b)]; }
+
+ private:
+  std::vector<Table> tables;
+  std::vector<int> spare;
+};
+
+// A factor of a step in 16 bits by rows with its Shoup quotients (see Factor in kernels.h), at
+// values and quotients; null values for a factor 1 (a node with one child).
+struct Rows {
+  const uint16_t* values;
+  const uint16_t* quotients;
+};
+
+// Factors kept from batch to batch, since they repeat: powers m^l (a node over l leaves) in
+// 32 bits for l < 64, and by rows at the G values they were laid out for; small light products
+// at a whole period, by rows, keyed by their first values and l (at most 128: they hold 99% of
+// the lookups on a deep random tree of 4*10^5 nodes).
+class KeptFactors {
+ public:
+  static constexpr int Q = P + 64;      // slots of a factor by rows, and as many of its quotients
+  const uint32_t* Power(int l, int G);  // m^l at G <= P values
+  bool Fresh(int l, int G) const;       // whether PowerRows(l, G) would lay it out anew
+  Rows PowerRows(int l, int G);         // m^l by rows, l < 64
+  bool Find(const std::vector<uint32_t>& key, Rows& rows) const;
+  void Keep(const std::vector<uint32_t>& key, const std::vector<uint16_t>& rows);
+
+ private:
+  std::vector<std::vector<uint32_t>> powers = std::vector<std::vector<uint32_t>>(64);
+  std::vector<uint32_t> bigPower;  // m^l for the last l >= 64 asked for
+  std::vector<std::vector<uint16_t>> powerRows = std::vector<std::vector<uint16_t>>(64);
+  std::vector<int> powerRowsAt = std::vector<int>(64, 0);  // the G each was laid out for
+  std::map<std::vector<uint32_t>, std::vector<uint16_t>> products;
+};
+
+// One call of Df: the tables of v's subtree, children before parents (see count.cpp).
+class Counter {
+ public:
+  Counter(int v, int M);
+  std::vector<uint32_t> Run();  // v's table at M values
+
+ private:
+  // The walk's steps (count.cpp).
+  int LeafOnly(int i, int l);
+  void JoinHeavyPath(int b, int i, int l);
+  void JoinParent(int b, int i);
+  // Light children joining their parent (light.cpp).
+  void Fold(int into, int b, int len);
+  void JoinLight(int b, int i, int parent);
+  // Runs of one-child nodes (chain.cpp).
+  int RunLength(int i);
+  bool Cheaper(int b, int i, int k);
+  void Chain(int b, int i, int k);
+  // Batches of heavy-path steps (batch.cpp).
+  void Flush(int b, bool stay = false);
+  bool ByRows(int b, const std::vector<int>& s, int T);
+  void FindKept(std::vector<int>& s, int G);
+  void LengthenFactors(int b, const std::vector<int>& s, int T);
+  int StepsByEntries(int b, std::vector<int>& s, int T);
+  int Factors(int b, std::vector<int>& s, int T);
+  void StepsByRows(int b, int r, int T, bool kept);
+  void Plain(int b);
+  template <class F>
+  void Blocks(int m, int T, F&& f);
+
+  const int M, lo, hi;
+  TablePool pool;
+  KeptFactors keptFactors;
+  std::vector<int> tableOf;  // per index from lo: its table under way (from its largest child)
+  std::vector<int> leaves;   // per index from lo: its leaf children
+  std::vector<uint32_t> leafTable;  // the table of a node over leafCount leaves only
+  int leafCount = -1, leafZeros = 0;
+  int runTop;  // the top of the run of one-child nodes last measured
+  // A batch's scratch, kept from call to call: its steps, each step's factor by rows and key,
+  // the sums carried from block to block (c, and c2 for the steps on the other core), and the
+  // factors at the block under way.
+  std::vector<int> batch;
+  std::vector<Rows> factor;
+  std::vector<std::vector<uint32_t>> key;
+  std::vector<std::vector<uint16_t>> laidOut;
+  std::vector<uint16_t> c, c2;
+  std::vector<const uint16_t*> bv, bq, bv2, bq2;
+};

@@ -1,0 +1,41 @@
+// Light children joining their parent. The largest child's table becomes the parent's, steps
+// and all (see batch.cpp); the others multiply into it. Small light children (z < P nodes) are
+// multiplied together at as many values as their product's degree needs, so that the product
+// is lengthened to the parent's values once, not each of them, and joins the parent's step as
+// its factor; a large one is folded into the largest child's table at the parent's values.
+#include <algorithm>
+
+#include "count.h"
+#include "kernels.h"
+#include "poly.h"
+#include "tree.h"
+
+// into *= b on [0, len), zeros where either has them; b is then spare. O(len).
+void Counter::Fold(int into, int b, int len) {
+  Table &tab = pool[into], &u = pool[b];
+  const int z = std::max(tab.zeros, u.zeros);
+  std::fill(tab.values.begin() + tab.zeros, tab.values.begin() + z, 0), tab.zeros = z;
+  Mul(tab.values.data() + z, u.values.data() + z, len - z);
+  pool.Free(b);
+}
+
+// Table b, of light child i (its steps run), joins parent's: into the product of the parent's
+// small light children while its degree stays below P (lengthened together with it to the
+// product's values), else into the table under way at the parent's own values.
+void Counter::JoinLight(int b, int i, int parent) {
+  const int z = zs[size_t(i)], pb = tableOf[size_t(parent - lo)], q = pool[pb].light;
+  if (z < P && (q < 0 || pool[q].degree + z < P)) {
+    Flush(b);
+    if (q < 0) return void(pool[pb].light = b);
+    Table &tab = pool[q], &u = pool[b];
+    const int len = Need(tab.degree + z, M);
+    Lengthen(tab.values, len, tab.degree, tab.zeros, &u.values, z, u.zeros), Fold(q, b, len);
+    pool[q].degree += z;
+    return;
+  }
+  Flush(b), Flush(pb);
+  Table &tab = pool[pb], &u = pool[b];
+  const int len = Need(zs[size_t(parent)], M);
+  Lengthen(tab.values, len, tab.degree, tab.zeros, &u.values, z, u.zeros), Fold(pb, b, len);
+  pool[pb].degree += z;
+}
