@@ -407,4 +407,70 @@ TEST_P(CountAtLevel, ClosedForms) {
   cores = was;
 }
 
+// The root's whole table at M values against the straightforward recursion, for a tree built
+// to take one part of the count: the table must agree at every value, not only at K.
+void ExpectWholeTable(int nn, const Pairs& ps, int M, const std::string& what) {
+  ASSERT_EQ(Parse(Text(nn, M, ps)), "");
+  const std::vector<uint32_t> want = h_naive(M);
+  Tree();
+  const std::vector<uint32_t> got = Df(root, M);
+  ASSERT_EQ(got.size(), size_t(M)) << what;
+  for (int m = 0; m < M; m++) ASSERT_EQ(got[m], want[m]) << what << " m=" << m;
+}
+
+// Batches of heavy-path steps (by rows over at least 4096 values, and then over residue
+// classes past P, else by entries): a spine over a star, its nodes carrying 0 to 3 leaves
+// (powers kept by their count, or a node with one child and no factor) and now and then a
+// light child over one or two leaves (small products kept by their values).
+TEST(Parts, BatchOfStepsAgainstPasses) {
+  std::mt19937 g(31);
+  for (auto [star, M] : {std::pair{100, 3000}, {5000, 9000}, {30500, 37011}}) {
+    const int spine = 200;
+    Pairs ps;
+    int nn = spine;
+    for (int v = 2; v <= spine; v++) ps.push_back({v - 1, v});
+    for (int l = 0; l < star; l++) ps.push_back({spine, ++nn});
+    for (int v = 1; v < spine; v++) {
+      for (int l = int(g() % 4); l--;) ps.push_back({v, ++nn});
+      if (g() % 5 == 0) {
+        const int light = ++nn;
+        ps.push_back({v, light});
+        for (int l = 1 + int(g() % 2); l--;) ps.push_back({light, ++nn});
+      }
+    }
+    ExpectWholeTable(nn, ps, M, "spine over " + std::to_string(star) + ", M=" + std::to_string(M));
+  }
+}
+
+// A run of one-child nodes: as one convolution where its tables are long (a chain over a star
+// of at least P nodes), else as passes.
+TEST(Parts, RunOfOneChildNodesAgainstPasses) {
+  for (auto [k, star, M] : {std::tuple{400, 30500, 40000}, {400, 300, 1500}}) {
+    Pairs ps;
+    for (int v = 2; v <= k; v++) ps.push_back({v - 1, v});
+    int nn = k;
+    for (int l = 0; l < star; l++) ps.push_back({k, ++nn});
+    ExpectWholeTable(nn, ps, M, "chain of " + std::to_string(k) + " over " + std::to_string(star));
+  }
+}
+
+// Light children joining their parent: small ones multiplied together while their product's
+// degree stays below P, then one that would take it past P, and one of at least P nodes, each
+// folded in at the parent's values. Stars keep the recursion that checks it cheap.
+TEST(Parts, LightChildrenAgainstProducts) {
+  auto stars = [](const std::vector<int>& sizes, int M, const std::string& what) {
+    Pairs ps;
+    int nn = 1;
+    for (int z : sizes) {
+      const int c = ++nn;
+      ps.push_back({1, c});
+      for (int l = 1; l < z; l++) ps.push_back({c, ++nn});
+    }
+    ExpectWholeTable(nn, ps, M, what);
+  };
+  stars({10004, 10004, 10004, 10005}, 5000, "three small, the third past P");
+  stars({31000, 32000}, 4000, "one of at least P nodes");
+  stars({5, 1, 300, 2, 7}, 2000, "small and single leaves");
+}
+
 }  // namespace
