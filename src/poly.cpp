@@ -400,18 +400,55 @@ std::vector<uint32_t> Sums(const uint32_t* a, int R, long long k) {
 
 namespace {
 
+// Whether Lagrange's convolution gives `values` new values of a polynomial, at `terms`
+// products each by the recurrence, for less: a transform of L >= T values costs about
+// 4 L log2 L products.
+bool ByConvolution(long long values, long long terms, int T) {
+  long long L = 1, lg = 0;
+  while (L < T) L *= 2, lg++;
+  return values * terms > 4 * L * lg + 64;
+}
+
+// Lengthens a table held by residue class from P (D + 1) values to `to`: on class r its values
+// a[r + jP] are a polynomial of degree D in j, known for j <= D and wanted for r + jP < to, that
+// is up to T - 1 = (to - 1) div P < P, so Lagrange's formula holds (every factorial below P is
+// invertible) and each class is one convolution, exact as Lagrange says (two classes ride in
+// one transform). The classes go 16 at a time, gathered from and scattered to whole rows of P
+// entries. O(P L log L) for L >= T, against P (T - D - 1) (D + 1) products by the recurrence.
+void ByClass(uint32_t* a, int D, int to) {
+  constexpr int G = 16;
+  const size_t T = size_t(to - 1) / P + 1;
+  static std::vector<uint32_t> rows;  // rows[q T + j]: class r0 + q at j
+  rows.resize(G * T);
+  for (int r0 = 0; r0 < P; r0 += G) {
+    const int g = std::min(G, P - r0);
+    for (size_t j = 0; j <= size_t(D); j++)
+      for (int q = 0; q < g; q++) rows[size_t(q) * T + j] = a[size_t(r0 + q) + j * P];
+    for (int q = 0; q < g; q += 2)
+      Lagrange(&rows[size_t(q) * T], D, int(T), q + 1 < g ? &rows[size_t(q + 1) * T] : nullptr, D);
+    for (size_t j = size_t(D) + 1; j < T; j++)
+      for (int q = 0; q < g && size_t(r0 + q) + j * P < size_t(to); q++)
+        a[size_t(r0 + q) + j * P] = rows[size_t(q) * T + j];
+  }
+}
+
 // Lengthens a (see Lengthen) to `to` entries, but for values that the convolution should give:
 // returns T when a[from..T) is left for Lagrange (and a[T..to) for the period after it), else 0.
+// A table by residue class whose classes would reach degree P or more (a subtree of P^2 nodes)
+// is lengthened by the recurrence, whose weights C(D + 1, k) Lucas's theorem gives at any D.
 int Start(std::vector<uint32_t>& a, int to, long long z, int zl) {
   int from = int(a.size());
   if (from >= to) return 0;
   a.resize(to);
-  if (z >= P) return Recur(a.data(), from, to, from / P - 1, P, 0), 0;
+  if (z >= P) {
+    const int D = from / P - 1, T = (to - 1) / P + 1;
+    // Two classes ride in one transform: each pays half of it.
+    if (T <= P && ByConvolution(2LL * (T - D - 1), D + 1, T)) return ByClass(a.data(), D, to), 0;
+    return Recur(a.data(), from, to, D, P, 0), 0;
+  }
   int d = int(z), T = std::min(to, P);
   if (T > from) {
-    long long L = 1, lg = 0;
-    while (L < T) L *= 2, lg++;
-    if (1LL * (T - from) * (d + 1 - std::min(zl, d)) > 4 * L * lg + 64) return T;
+    if (ByConvolution(T - from, d + 1 - std::min(zl, d), T)) return T;
     Recur(a.data(), from, T, d, 1, zl);
   }
   Recur(a.data(), T, to, 0, P, 0);

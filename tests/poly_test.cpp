@@ -188,4 +188,40 @@ TEST_P(Poly, StepsAgainstPrefixSums) {
   }
 }
 
+// Tables held by residue class (subtrees of at least P nodes): each class a polynomial of
+// degree D in m div P, lengthened by the convolution on each class where that pays, which must
+// give what the recurrence of step P gives, up to an end that is not a whole row.
+TEST_P(Poly, ByClassAgainstRecurrence) {
+  std::mt19937 g(41);
+  for (auto [D, Dn, cut] :
+       {std::tuple{0, 50, 0}, {1, 40, 0}, {3, 200, 17}, {40, 300, 5000}, {120, 160, 1}}) {
+    std::vector<uint32_t> a(size_t(P) * size_t(D + 1));
+    for (uint32_t& x : a) x = uint32_t(g() % P);
+    const int to = P * (Dn + 1) - cut;
+    std::vector<uint32_t> want = a;
+    want.resize(size_t(to)), Recur(want.data(), int(a.size()), to, D, P, 0);
+    Lengthen(a, to, 1LL * P * D + P / 2, 0);
+    ASSERT_EQ(a.size(), want.size());
+    for (size_t m = 0; m < want.size(); m++) ASSERT_EQ(a[m], want[m]) << "D=" << D << " m=" << m;
+  }
+}
+
+// Classes of degree P or more (a subtree of P^2 nodes, which no test can hold) take the
+// recurrence, whose weights C(D + 1, k) come from Lucas's theorem: on one class, a polynomial
+// of such a degree given in the binomial basis, against its values.
+TEST_P(Poly, RecurrencePastDegreeP) {
+  for (int D : {P - 1, P, P + 5}) {
+    const std::vector<std::pair<int, uint32_t>> terms = {{D, 3}, {P - 1, 5}, {7, 11}, {0, 2}};
+    auto value = [&](long long j) {
+      uint64_t v = 0;
+      for (auto [k, c] : terms) v += uint64_t(c) * Binom(j, k);
+      return uint32_t(v % P);
+    };
+    std::vector<uint32_t> a(size_t(D) + 200);
+    for (int j = 0; j <= D; j++) a[size_t(j)] = value(j);
+    Recur(a.data(), D + 1, int(a.size()), D, 1, 0);
+    for (int j = D + 1; j < int(a.size()); j++) ASSERT_EQ(a[size_t(j)], value(j)) << "D=" << D;
+  }
+}
+
 }  // namespace
