@@ -1,9 +1,9 @@
 // Benchmark: runs dravok (and, where asked, the straightforward program) on generated trees and
 // prints a table of wall time, cells (the table entries that filling each node's table one by
 // one would take, see Tree), time per cell, and peak memory. Inputs are made
-// from a fixed seed, so every run measures the same files. The last row writes a file of about
-// 1.8 GB in the temporary directory (it says so on standard error) and needs about 4 GB of
-// memory to make it.
+// from a fixed seed, so every run measures the same files. The last two rows write a file of
+// about 1.8 GB in the temporary directory (they say so on standard error) and need about 4 GB
+// of memory to make it.
 //   usage: dravok_bench path/to/dravok [path/to/dravok_naive]
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
       {"broom", 1000000, 2147483647, false},
       {"deep", 1000000, 2147483647, false},
       {"random", 100000000, 50, false},
+      {"random", 100000000, 1000000000, false},  // beside the 10^7 row: how the cost grows
   };
   char tmpl[] = "/tmp/dravok_bench_XXXXXX";
   std::string dir = mkdtemp(tmpl);
