@@ -124,7 +124,7 @@ void Counter::LengthenFactors(int b, const std::vector<int>& s, int T) {
 
 // The steps one by one over the table in entries, in 32 bits: times each step's factor (none
 // for a node with one child), then the prefix sum. Returns the zeros the table starts with.
-int Counter::StepsByEntries(int b, std::vector<int>& s, int T) {
+int Counter::StepsByEntries(int b, const std::vector<int>& s, int T) {
   const int G = std::min(T, P);
   uint32_t* f = pool[b].values.data();
   int z = pool[b].zeros;
@@ -143,7 +143,7 @@ int Counter::StepsByEntries(int b, std::vector<int>& s, int T) {
 // Each step's factor by rows: the light product times m^l (m^l alone kept by l), laid out in
 // 16 bits with its quotients; a small product at a whole period kept for later batches.
 // Returns the zeros the table starts with after the steps.
-int Counter::Factors(int b, std::vector<int>& s, int T) {
+int Counter::Factors(int b, const std::vector<int>& s, int T) {
   const int G = std::min(T, P);
   const size_t r = s.size() / 2;
   if (laidOut.size() < r) laidOut.resize(r);

@@ -12,7 +12,7 @@
 int Counter::RunLength(int i) {
   if (i >= runTop || zs[size_t(i)] != zs[size_t(i) + 1] + 1) return 0;
   int k = 0;
-  while (i - k >= lo && zs[size_t(i - k)] == zs[size_t(i - k + 1)] + 1) k++;
+  while (i - k >= lo && zs[size_t(i - k)] == zs[size_t(i - k) + 1] + 1) k++;
   runTop = i - k + 1;
   return k;
 }
@@ -21,7 +21,7 @@ int Counter::RunLength(int i) {
 // transform of 2^16 for every P values and one more, and the sums of rows that follow.
 bool Counter::Cheaper(int b, int i, int k) {
   const int z0 = pool[b].zeros + int(pool[b].steps.size()) / 2;
-  const int x = Need(zs[size_t(i - k + 1)], M) - z0 - k;
+  const int x = Need(zs[size_t(i - k) + 1], M) - z0 - k;
   double rows = x > 0 ? (x + P - 1) / P : 0, conv = (rows + 1) * 4e6 + 2 * rows * rows * P;
   double pass = 0;
   for (int j = 0; j < k && pass <= conv; j++)

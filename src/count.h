@@ -97,9 +97,9 @@ class Counter {
   bool ByRows(int b, const std::vector<int>& s, int T);
   void FindKept(std::vector<int>& s, int G);
   void LengthenFactors(int b, const std::vector<int>& s, int T);
-  int StepsByEntries(int b, std::vector<int>& s, int T);
-  int Factors(int b, std::vector<int>& s, int T);
-  void StepsByRows(int b, int r, int T, bool kept);
+  int StepsByEntries(int b, const std::vector<int>& s, int T);
+  int Factors(int b, const std::vector<int>& s, int T);
+  void StepsByRows(int b, int r, int T, bool laid);
   void Plain(int b);
   template <class F>
   void Blocks(int m, int T, F&& f);

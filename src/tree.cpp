@@ -308,7 +308,7 @@ size_t BreadthFirst(size_t N, const Children& c, const Segments& sg, std::vector
     if (h + 32 < s && q[h + 32] >= 0) __builtin_prefetch(&off[size_t(q[h + 32])]);
     if (h + 12 < s && q[h + 12] >= 0) __builtin_prefetch(&ch[size_t(off[size_t(q[h + 12])])]);
     if (q[h] < 0) {
-      const size_t j = size_t(~q[h]);
+      const size_t j = size_t(~int64_t(q[h]));
       const int x = seg[j + 1];
       q[h] = seg[j], q[s] = x >= 0 ? ~int(j + 1) : ~x, pq[s++] = int(h);
       continue;

@@ -225,8 +225,8 @@ TEST(EndToEnd, CommandLine) {
 
 // Two runs in one directory: the first waits on a pipe for its input while the input is
 // replaced and a second run answers; the first then answers too. (The first has opened the
-// pipe once it holds it on a descriptor other than 3, which it inherits closed.) The run that finishes last
-// leaves its whole answer, whether it is longer or shorter than the other's.
+// pipe once it holds it on a descriptor other than 3, which it inherits closed.) The run that
+// finishes last leaves its whole answer, whether it is longer or shorter than the other's.
 TEST(EndToEnd, TwoRunsInOneDirectory) {
   for (auto [first, second] : {std::pair{"1 3835", "1 52"}, {"1 52", "1 3835"}}) {
     const std::string script = std::string(R"(mkfifo dravok.in && exec 3<>dravok.in
