@@ -30,7 +30,7 @@ static const char usage[] =
     "      --version  print the version and exit\n"
     "\n"
     "Exit status: 0 answered, 1 the input or output file failed (one line on standard error;\n"
-    "dravok.out left empty), 2 a wrong command line (no file read or written).\n";
+    "no answer in dravok.out), 2 a wrong command line (no file read or written).\n";
 
 // Prints text to standard output; exit 0, or 1 if it could not be written.
 static int Print(const char* text) {
