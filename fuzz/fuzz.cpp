@@ -24,7 +24,7 @@ void AsFile(const std::string& in) {
     return;
   }
   if (1LL * n * std::min(n, K) > 200000 || (n > 2000 && K > 0)) return;
-  int want = n <= 300 && K <= 1000 ? Df_naive(root)[K] : -1;  // before Count releases sons
+  int want = n <= 300 && K <= 1000 ? Df_naive(root)[K] : -1;  // before Count releases t, sons
   int ans = Count();
   Check(ans >= 0 && ans < P, "answer out of range", in);
   Check(want < 0 || ans == want, "differs from the table recursion", in);

@@ -129,6 +129,7 @@ std::vector<uint32_t> Df(int v, int M) { return Counter(v, M).Run(); }
 // Time O(n + s * min(K', s)) at worst; Df says what the tables really cost.
 int Count() {
   int s = Tree();
+  std::vector<int>().swap(t);  // the count reads the renumbering, not t: 4 bytes a node back
   long long x = s < P ? K % P : K;
   if (x <= s) return int(Df(root, int(x) + 1)[x]);
   return int(Interp(Df(root, s + 1), x));

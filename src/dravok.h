@@ -74,5 +74,6 @@ int Tree();
 // from m consecutive values. Tree() must have run and v be reachable from root.
 std::vector<uint32_t> Df(int v, int M);
 
-// The answer: labelings of the tree reachable from root with labels 1..K, mod P.
+// The answer: labelings of the tree reachable from root with labels 1..K, mod P. Releases t
+// (and, through Tree, sons), which the count does not read.
 int Count();
