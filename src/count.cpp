@@ -46,8 +46,16 @@ int TablePool::Get() {
   return b;
 }
 
-Counter::Counter(int v, int M_) : M(M_), lo(at[size_t(v)]), hi(lo + zs[size_t(lo)]), runTop(hi) {
-  Huge(tableOf, size_t(hi - lo), -1), Huge(leaves, size_t(hi - lo), 0);
+Counter::Counter(int i, int M_) : M(M_), lo(i), hi(lo + zs[size_t(lo)]), runTop(hi) {
+  Huge(tableOf, size_t(hi - lo), -1);
+}
+
+// The children of index i that are leaves. Its children's blocks tile (i, i + zs[i]), so they
+// are found by jumps, one per child. O(children).
+int Counter::LeafChildren(int i) const {
+  int l = 0;
+  for (int k = i + 1; k < i + zs[size_t(i)]; k += zs[size_t(k)]) l += zs[size_t(k)] == 1;
+  return l;
 }
 
 // Descending indices reach a node after all its subtree, and its largest child's first. Each
@@ -56,12 +64,9 @@ Counter::Counter(int v, int M_) : M(M_), lo(at[size_t(v)]), hi(lo + zs[size_t(lo
 // joins its parent's.
 std::vector<uint32_t> Counter::Run() {
   for (int i = hi - 1; i >= lo; i--) {
-    if (zs[size_t(i)] == 1 && i > lo) {
-      leaves[size_t(pp[size_t(i)] - lo)]++;
-      continue;
-    }
+    if (zs[size_t(i)] == 1 && i > lo) continue;  // a leaf: its parent counts it
     int b = tableOf[size_t(i - lo)];
-    const int l = leaves[size_t(i - lo)];
+    const int l = LeafChildren(i);
     if (b < 0) {
       b = LeafOnly(i, l);
     } else if (const int k = RunLength(i); k && Cheaper(b, i, k)) {
@@ -121,7 +126,7 @@ void Counter::JoinParent(int b, int i) {
   }
 }
 
-std::vector<uint32_t> Df(int v, int M) { return Counter(v, M).Run(); }
+std::vector<uint32_t> Df(int v, int M) { return Counter(at[size_t(v)], M).Run(); }
 
 // h_root(K) mod P for the s nodes reachable from root. When s < P, K is first reduced mod P:
 // h_root = sum_{j<=s} c_j C(m, j) and C(K, j) = C(K mod P, j) mod P for j < P (Lucas). If the
@@ -129,8 +134,9 @@ std::vector<uint32_t> Df(int v, int M) { return Counter(v, M).Run(); }
 // Time O(n + s * min(K', s)) at worst; Df says what the tables really cost.
 int Count() {
   int s = Tree();
-  std::vector<int>().swap(t);  // the count reads the renumbering, not t: 4 bytes a node back
+  // The count reads pp and zs from the root's index 0 on, not t or at: 8 bytes a node back.
+  std::vector<int>().swap(t), std::vector<int>().swap(at);
   long long x = s < P ? K % P : K;
-  if (x <= s) return int(Df(root, int(x) + 1)[x]);
-  return int(Interp(Df(root, s + 1), x));
+  if (x <= s) return int(Counter(0, int(x) + 1).Run()[x]);
+  return int(Interp(Counter(0, s + 1).Run(), x));
 }

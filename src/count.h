@@ -77,11 +77,12 @@ class KeptFactors {
 // One call of Df: the tables of v's subtree, children before parents (see count.cpp).
 class Counter {
  public:
-  Counter(int v, int M);
-  std::vector<uint32_t> Run();  // v's table at M values
+  Counter(int i, int M);        // for the subtree of index i (see tree.h)
+  std::vector<uint32_t> Run();  // its table at M values
 
  private:
   // The walk's steps (count.cpp).
+  int LeafChildren(int i) const;
   int LeafOnly(int i, int l);
   void JoinHeavyPath(int b, int i, int l);
   void JoinParent(int b, int i);
@@ -108,7 +109,6 @@ class Counter {
   TablePool pool;
   KeptFactors keptFactors;
   std::vector<int> tableOf;  // per index from lo: its table under way (from its largest child)
-  std::vector<int> leaves;   // per index from lo: its leaf children
   std::vector<uint32_t> leafTable;  // the table of a node over leafCount leaves only
   int leafCount = -1, leafZeros = 0;
   int runTop;  // the top of the run of one-child nodes last measured

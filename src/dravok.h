@@ -75,5 +75,5 @@ int Tree();
 std::vector<uint32_t> Df(int v, int M);
 
 // The answer: labelings of the tree reachable from root with labels 1..K, mod P. Releases t
-// (and, through Tree, sons), which the count does not read.
+// and at (and, through Tree, sons), which the count does not read.
 int Count();
