@@ -39,7 +39,8 @@ void Counter::Blocks(int m, int T, F&& f) {
   }
 }
 
-// Table b in entries again, if it was left by rows. O(its values).
+// Table b in entries again, if it was left by rows; rows of a large table are handed back.
+// O(its values).
 void Counter::Plain(int b) {
   Table& tab = pool[b];
   if (!tab.rowValues) return;
@@ -48,6 +49,7 @@ void Counter::Plain(int b) {
     FromRows(tab.rows.data() + o, have, len, f + m);
   });
   tab.rowValues = 0;
+  if (tab.rows.capacity() > TablePool::kept) std::vector<uint16_t>().swap(tab.rows);
 }
 
 // Runs the steps waiting on b: its table becomes its node's, at Need(its subtree) values, in

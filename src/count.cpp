@@ -46,6 +46,13 @@ int TablePool::Get() {
   return b;
 }
 
+void TablePool::Free(int b) {
+  Table& tab = tables[size_t(b)];
+  if (tab.values.capacity() > kept) std::vector<uint32_t>().swap(tab.values);
+  if (tab.rows.capacity() > kept) std::vector<uint16_t>().swap(tab.rows);
+  spare.push_back(b);
+}
+
 Counter::Counter(int i, int M_) : M(M_), lo(i), hi(lo + zs[size_t(lo)]), runTop(hi) {
   Huge(tableOf, size_t(hi - lo), -1);
 }

@@ -33,12 +33,14 @@ struct Table {
   std::vector<uint16_t> rows;
 };
 
-// Tables by number; the spare ones keep their memory for the next use. A number stays valid,
-// a reference only until the next Get.
+// Tables by number; the spare ones keep their memory for the next use, up to `kept` entries
+// (a larger one is handed back: on a tree of 10^8 nodes they would hold gigabytes). A number
+// stays valid, a reference only until the next Get.
 class TablePool {
  public:
+  static constexpr size_t kept = size_t(1) << 22;
   int Get();  // a spare table or a new one, with no light product and not by rows
-  void Free(int b) { spare.push_back(b); }
+  void Free(int b);
   Table& operator[](int b) { return tables[size_t(b)]; }
 
  private:
