@@ -74,6 +74,6 @@ int Tree();
 // from m consecutive values. Tree() must have run and v be reachable from root.
 std::vector<uint32_t> Df(int v, int M);
 
-// The answer: labelings of the tree reachable from root with labels 1..K, mod P. Releases t
-// and at (and, through Tree, sons), which the count does not read.
+// The answer: labelings of the tree reachable from root with labels 1..K, mod P. Releases sons
+// (through Tree) and, for a tree of 2^25 nodes or more, t and at, which the count does not read.
 int Count();
