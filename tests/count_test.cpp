@@ -1,6 +1,8 @@
 // The count against oracles: exhaustive enumeration on tiny trees, the straightforward table
 // recursion on mid-size ones, closed forms (chains, stars, brooms, caterpillars) for huge K and
 // s >= P.
+#include "count.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -476,6 +478,37 @@ TEST(Parts, LightChildrenAgainstProducts) {
   stars({10004, 10004, 10004, 10005}, 5000, "three small, the third past P");
   stars({31000, 32000}, 4000, "one of at least P nodes");
   stars({5, 1, 300, 2, 7}, 2000, "small and single leaves");
+}
+
+// The values a table needs: z + 1 (at least 256) below P nodes, whole residue classes from P
+// on, all M from P^2 on, never more than M.
+TEST(Parts, ValuesNeeded) {
+  EXPECT_EQ(Need(0, 1000), 256);
+  EXPECT_EQ(Need(300, 1000), 301);
+  EXPECT_EQ(Need(300, 100), 100);
+  EXPECT_EQ(Need(P - 1, 1 << 30), P);
+  EXPECT_EQ(Need(P, 1 << 30), 2 * P);
+  EXPECT_EQ(Need(5LL * P + 7, 1 << 30), 6 * P);
+  EXPECT_EQ(Need(5LL * P + 7, 4 * P), 4 * P);
+  EXPECT_EQ(Need(1LL * P * P, 1 << 30), 1 << 30);
+}
+
+// Spare tables keep their memory for the next use up to TablePool::kept entries; a larger one
+// is handed back, and a table taken again has no light product and is not by rows.
+TEST(Parts, PoolHandsBackLargeTables) {
+  TablePool pool;
+  const int small = pool.Get(), large = pool.Get();
+  pool[small].values.resize(1000), pool[small].light = 3, pool[small].rowValues = 9;
+  pool[large].values.resize(TablePool::kept + 1), pool[large].rows.resize(TablePool::kept + 1);
+  pool.Free(small), pool.Free(large);
+  const int a = pool.Get(), b = pool.Get();
+  EXPECT_EQ(a, large);
+  EXPECT_EQ(pool[a].values.capacity(), 0u);
+  EXPECT_EQ(pool[a].rows.capacity(), 0u);
+  EXPECT_EQ(b, small);
+  EXPECT_GE(pool[b].values.capacity(), 1000u);
+  EXPECT_EQ(pool[b].light, -1);
+  EXPECT_EQ(pool[b].rowValues, 0);
 }
 
 }  // namespace
