@@ -192,10 +192,10 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
       Steps(tab.rows.data() + o, len, r - r1, bv2.data(), bq2.data(), c2.data()), i++;
     });
   };
-  bool two = false;
+  TaskRef other;  // the steps from r1 on, on another core if one is free, else here at the end
   if (r1 < r) {
     c2.assign(size_t(r - r1), 0), bv2.resize(size_t(r - r1)), bq2.resize(size_t(r - r1));
-    two = Aside(rest);
+    other = Fork(rest);
   }
   const uint32_t* f = tab.values.data();
   Blocks(from, T, [&](int m, int u, int have, int len, int o) {
@@ -206,9 +206,5 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
     Steps(w, len, r1, bv.data(), bq.data(), c.data());
     done.fetch_add(1, std::memory_order_release);
   });
-  if (two) {
-    Rejoin();
-  } else if (r1 < r) {
-    rest();  // no thread to be had: the other steps run here
-  }
+  if (other) Join(other);
 }

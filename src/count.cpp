@@ -54,7 +54,17 @@ void TablePool::Free(int b) {
 }
 
 Counter::Counter(int i, int M_) : M(M_), lo(i), hi(lo + zs[size_t(lo)]), runTop(hi) {
-  Huge(tableOf, size_t(hi - lo), -1);
+  // The whole tree's counter reuses the renumbering's spare arrays; one of a subtree takes
+  // fresh memory rather than hold a spare array far larger than it needs.
+  if (lo == 0) Huge(tableOf, size_t(hi - lo), -1);
+  if (lo != 0) tableOf.assign(size_t(hi - lo), -1);
+}
+
+Counter::~Counter() {
+  for (auto& a : forked) try {
+      Join(a->task);
+    } catch (...) {  // already thrown from Run, or to be lost with it
+    }
 }
 
 // The children of index i that are leaves. Its children's blocks tile (i, i + zs[i]), so they
@@ -67,10 +77,17 @@ int Counter::LeafChildren(int i) const {
 
 // Descending indices reach a node after all its subtree, and its largest child's first. Each
 // node is one of: a leaf (counted at its parent), a node over leaves only, the lowest of a run
-// of one-child nodes taken at once, or a step that joins its heavy path's batch; then its table
-// joins its parent's.
-std::vector<uint32_t> Counter::Run() {
+// of one-child nodes taken at once, a step that joins its heavy path's batch, or a large light
+// subtree counted apart (its block skipped here); then its table joins its parent's.
+std::vector<uint32_t> Counter::Run(int* zeros) {
+  FindApart(), ForkApart();
   for (int i = hi - 1; i >= lo; i--) {
+    if (!forked.empty() && i == forked.front()->node + zs[size_t(forked.front()->node)] - 1) {
+      const int b = JoinApart();
+      i = pool[b].node;
+      JoinParent(b, i);
+      continue;
+    }
     if (zs[size_t(i)] == 1 && i > lo) continue;  // a leaf: its parent counts it
     int b = tableOf[size_t(i - lo)];
     const int l = LeafChildren(i);
@@ -84,11 +101,53 @@ std::vector<uint32_t> Counter::Run() {
     pool[b].node = i;
     if (i == lo) {
       Flush(b), Lengthen(pool[b].values, M, zs[size_t(i)], pool[b].zeros);
+      if (zeros) *zeros = pool[b].zeros;
       return std::move(pool[b].values);
     }
     JoinParent(b, i);
   }
   return {};  // not reached: v, at index lo, returns
+}
+
+// The light children of the subtree's heavy paths, and of their heavy paths in turn, that hold
+// apartFrom nodes or more and lie in no other such: they are independent of all else but their
+// parent, so other cores count them meanwhile (none with one core). O(nodes of apartFrom or more).
+void Counter::FindApart() {
+  if (cores < 2) return;
+  for (int i = lo + 1; i < hi;) {
+    const int z = zs[size_t(i)], p = pp[size_t(i)];
+    const bool light = i + z < p + zs[size_t(p)];  // the largest child's block ends its parent's
+    if (z >= apartFrom && light) apart.push_back(i);
+    i += z < apartFrom || light ? z : 1;
+  }
+  std::reverse(apart.begin(), apart.end());
+}
+
+// Forks the next light subtrees to be counted apart, 2 per core ahead of the walk: enough to keep
+// every core busy, few enough that the tables done early but not yet joined stay few. A table of
+// P nodes or more is lengthened to its parent's values there too, as its join would.
+void Counter::ForkApart() {
+  while (nextApart < apart.size() && forked.size() < 4 * size_t(cores.load())) {
+    forked.push_back(std::make_unique<Apart>());
+    Apart* a = forked.back().get();
+    a->node = apart[nextApart++];
+    a->task = Fork([a, M = M] {
+      const int z = zs[size_t(a->node)];
+      a->values = Counter(a->node, Need(z, M)).Run(&a->zeros);
+      if (z >= P) Lengthen(a->values, Need(zs[size_t(pp[size_t(a->node)])], M), z, a->zeros);
+    });
+  }
+}
+
+// The table of the light subtree counted apart that the walk has reached, once it is done.
+int Counter::JoinApart() {
+  Apart& a = *forked.front();
+  Join(a.task);
+  const int b = pool.Get();
+  pool[b].values.swap(a.values), pool[b].zeros = a.zeros, pool[b].degree = zs[size_t(a.node)];
+  pool[b].node = a.node;
+  forked.pop_front(), ForkApart();
+  return b;
 }
 
 // The table of node i with l leaf children and no other: the prefix sums of m^l, kept from
@@ -141,9 +200,18 @@ std::vector<uint32_t> Df(int v, int M) { return Counter(at[size_t(v)], M).Run();
 // Time O(n + s * min(K', s)) at worst; Df says what the tables really cost.
 int Count() {
   int s = Tree();
-  // The count reads pp and zs from the root's index 0 on, not t or at: 8 bytes a node back
-  // where memory counts (handing them back took 4% of a run on 10^7 nodes with K = 50).
-  if (n >= 1 << 25) std::vector<int>().swap(t), std::vector<int>().swap(at);
+  // The count reads pp and zs from the root's index 0 on, not t or at: 8 bytes a node back,
+  // by another core while this one counts, or here where memory counts (handing them back took
+  // 4% of a run on 10^7 nodes with K = 50 on one core).
+  auto handBack = [] { std::vector<int>().swap(t), std::vector<int>().swap(at); };
+  struct Joined {  // the task, if any, is done before Count returns or throws
+    TaskRef task;
+    ~Joined() {
+      if (task) Join(task);
+    }
+  } handing;
+  if (cores > 1) handing.task = Fork(handBack);
+  if (cores == 1 && n >= 1 << 25) handBack();
   long long x = s < P ? K % P : K;
   if (x <= s) return int(Counter(0, int(x) + 1).Run()[x]);
   return int(Interp(Counter(0, s + 1).Run(), x));

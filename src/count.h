@@ -5,10 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "dravok.h"
+#include "threads.h"
 
 // The entries that fix a table of a subtree of z nodes (or a product of degree z), up to M:
 // z + 1 for z < P, P (z div P + 1) for z < P^2 (see Lengthen), M beyond; at least 256, as passes
@@ -79,10 +82,27 @@ class KeptFactors {
 // One call of Df: the tables of v's subtree, children before parents (see count.cpp).
 class Counter {
  public:
-  Counter(int i, int M);        // for the subtree of index i (see tree.h)
-  std::vector<uint32_t> Run();  // its table at M values
+  Counter(int i, int M);  // for the subtree of index i (see tree.h)
+  ~Counter();             // waits for the light subtrees forked, if Run did not
+  Counter(const Counter&) = delete;
+  Counter& operator=(const Counter&) = delete;
+  std::vector<uint32_t> Run(int* zeros = nullptr);  // its table at M values, and its leading 0s
+
+  // Light subtrees of at least this many nodes are counted apart, on any core (see Run).
+  static constexpr int apartFrom = 1 << 13;
 
  private:
+  // A light subtree counted apart: its table, lengthened to its parent's values.
+  struct Apart {
+    int node;
+    TaskRef task;
+    std::vector<uint32_t> values;
+    int zeros = 0;
+  };
+  void FindApart();
+  void ForkApart();
+  int JoinApart();
+
   // The walk's steps (count.cpp).
   int LeafChildren(int i) const;
   int LeafOnly(int i, int l);
@@ -113,7 +133,10 @@ class Counter {
   std::vector<int> tableOf;  // per index from lo: its table under way (from its largest child)
   std::vector<uint32_t> leafTable;  // the table of a node over leafCount leaves only
   int leafCount = -1, leafZeros = 0;
-  int runTop;  // the top of the run of one-child nodes last measured
+  int runTop;              // the top of the run of one-child nodes last measured
+  std::vector<int> apart;  // the light subtrees to count apart, in the order the walk meets them
+  size_t nextApart = 0;    // apart[nextApart] is the next to fork
+  std::deque<std::unique_ptr<Apart>> forked;  // forked and not yet joined, in the same order
   // A batch's scratch, kept from call to call: its steps, each step's factor by rows and key,
   // the sums carried from block to block (c, and c2 for the steps on the other core), and the
   // factors at the block under way.

@@ -207,7 +207,7 @@ void FromRows(const uint16_t* w, int have, int len, uint32_t* a) {
 }
 
 void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs) {
-  static std::vector<uint32_t> q;
+  thread_local std::vector<uint32_t> q;
   q.resize(Blk);
   for (int b = 0; b < G; b += Blk) {
     const int len = std::min(Blk, G - b);

@@ -6,7 +6,9 @@
 #include "poly.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <mutex>
 
 #include "dravok.h"
 
@@ -23,8 +25,13 @@ namespace {
 // have (only the level in use ever runs).
 uint32_t f[P], fi[P], rfi[P];  // i!, 1 / i! and 1 / (P - 1 - i)! mod P, for i < P
 
+std::mutex making;  // guards the making of the tables below; their flags say when they are made
+std::atomic<bool> factsMade{false};
+
 void Facts() {
-  if (f[0]) return;
+  if (factsMade.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> lock(making);
+  if (factsMade.load(std::memory_order_relaxed)) return;
   std::fill(f, f + P, 1), std::fill(fi, fi + P, 1);
   for (int i = 1; i < P; i++) f[i] = f[i - 1] * uint32_t(i) % P;
   uint32_t x = f[P - 1], y = 1;  // fi[P - 1] = f[P - 1]^(P - 2) by Fermat
@@ -33,6 +40,7 @@ void Facts() {
   fi[P - 1] = y;
   for (int i = P - 1; i > 0; i--) fi[i - 1] = fi[i] * uint32_t(i) % P;
   std::reverse_copy(fi, fi + P, rfi);
+  factsMade.store(true, std::memory_order_release);
 }
 
 // A residue as the nearest integer to 0: |result| <= (P - 1) / 2.
@@ -43,16 +51,20 @@ int Bal(uint32_t x) { return x > P / 2 ? int(x) - P : int(x); }
 // each from the library's cos and sin (within an ulp), never by recurrence.
 constexpr int maxL = 1 << 16;
 double co[maxL], si[maxL];
-int twiddled = 0;  // made for lengths up to this
+std::atomic<int> twiddled{0};  // made for lengths up to this
 
 // The twiddles for transforms of length up to L, made as first needed (each is a libm call).
+// A longer length only adds stages, which no shorter transform under way reads.
 void Twiddles(int L) {
-  const int h0 = std::max(1, twiddled);  // the stages below are made
-  if (twiddled >= L) return;
-  twiddled = L;
+  if (twiddled.load(std::memory_order_acquire) >= L) return;
+  std::lock_guard<std::mutex> lock(making);
+  const int h0 =
+      std::max(1, twiddled.load(std::memory_order_relaxed));  // the stages below are made
+  if (h0 >= L) return;
   const double pi = std::acos(-1.0);
   for (int h = h0; h < L; h *= 2)
     for (int j = 0; j < h; j++) co[h + j] = std::cos(pi * j / h), si[h + j] = -std::sin(pi * j / h);
+  twiddled.store(L, std::memory_order_release);
 }
 
 // One stage of either transform over [0, len): butterflies on the entries h apart.
@@ -148,7 +160,7 @@ void Times(double* xr, double* xi, const double* yr, const double* yi, int L) {
 // x[i] = u_i = (-1)^(d-i) a[i] / (i! (d-i)!) as the residue nearest 0, for i <= d; 0 up to L.
 // The reversed inverse factorials make every access ascending, so the passes vectorise.
 void Load(const uint32_t* a, int d, double* x, int L) {
-  static std::vector<uint32_t> u;
+  thread_local std::vector<uint32_t> u;
   u.resize(size_t(d) + 1);
   const uint32_t* r = rfi + (P - 1 - d);  // r[i] = 1 / (d - i)!
   for (int i = 0; i <= d; i++) u[i] = a[i] * fi[i] % P;
@@ -253,7 +265,7 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
   }
   if (s == 1 && D < 32) return Newton(a, from, to, D);
   const int j0 = s == 1 ? std::max(0, zl - (to - D - 2)) : 0;  // no weight below j0 is read
-  static std::vector<uint32_t> w;  // w[D + 1 - k] is the weight of a[m - k s]
+  thread_local std::vector<uint32_t> w;  // w[D + 1 - k] is the weight of a[m - k s]
   w.resize(size_t(D) + 1);
   if (D + 1 < P) {  // C(D + 1, k) from the factorial tables, in passes that vectorise
     Facts();
@@ -309,8 +321,8 @@ void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
 // b <= e: at most 9.6e12 * 2.3e-14 < 0.23, so rounding to the nearest integer gives the exact
 // value.
 void Lagrange(uint32_t* a, int d, int T, uint32_t* b = nullptr, int db = 0) {
-  static std::vector<std::vector<double>> vr(17), vi(17);  // v's transform for L = 2^k
-  static std::vector<double> xr, xi;
+  thread_local std::vector<std::vector<double>> vr(17), vi(17);  // v's transform for L = 2^k
+  thread_local std::vector<double> xr, xi;
   int k = 0, L = 1;
   while (L < T) L *= 2, k++;
   Facts(), Twiddles(L);
@@ -418,7 +430,7 @@ bool ByConvolution(long long values, long long terms, int T) {
 void ByClass(uint32_t* a, int D, int to) {
   constexpr int G = 16;
   const size_t T = size_t(to - 1) / P + 1;
-  static std::vector<uint32_t> rows;  // rows[q T + j]: class r0 + q at j
+  thread_local std::vector<uint32_t> rows;  // rows[q T + j]: class r0 + q at j
   rows.resize(G * T);
   for (int r0 = 0; r0 < P; r0 += G) {
     const int g = std::min(G, P - r0);

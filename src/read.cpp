@@ -203,7 +203,7 @@ long long PairStore::Finish() {
 // parents: every count is raised by one of them only. (A node whose parent is outside the half
 // raises no count.) O(n).
 void CountSons() {
-  Halves(1, size_t(n) + 1, [&](size_t lo, size_t hi) {
+  Split(1, size_t(n) + 1, [&](size_t lo, size_t hi) {
     int junk = 0;
     for (size_t j = 0; j <= size_t(n); j++) {
       const size_t p = size_t(t[j]);

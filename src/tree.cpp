@@ -4,13 +4,10 @@
 // flight instead of waiting on each (the prefetches reach further ahead than it would).
 #include "tree.h"
 
-#include <sched.h>
 #include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <future>
@@ -20,10 +17,6 @@
 #include "dravok.h"
 
 std::vector<int> at, pp, zs;
-int cores = [] {  // the processors this process may run on (taskset counts), at most 2
-  cpu_set_t set;
-  return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1 ? 2 : 1;
-}();
 
 namespace {
 
@@ -51,74 +44,21 @@ void Fresh(std::vector<int>& v, size_t count) {
   Advise(v, count, 4096, MADV_POPULATE_WRITE);
 }
 
-// Waits for Prepare's arrays and adds them to the pool.
-void Join() {
+std::mutex pooling;  // guards pool, warm and warming: Counters on several cores call Huge
+
+// Waits for Prepare's arrays and adds them to the pool (under pooling).
+void Warmed() {
   if (!warming.valid()) return;
   warming.get();
   std::move(warm.begin(), warm.end(), std::back_inserter(pool));
   warm.clear();
 }
 
-std::mutex mu;               // guards task and quit; posted is set under it, so no wakeup is lost
-std::condition_variable cv;  // the kept thread sleeps on it
-std::function<void()> task;  // the next task for the kept thread
-std::atomic<bool> posted{false}, busy{false};
-bool quit = false;   // set at exit, for the kept thread to end
-std::thread keeper;  // the kept thread, once started
-int helper = 0;      // 1 once it runs, -1 if it could not be had
-
-void Serve() {
-  for (;;) {
-    const auto t0 = std::chrono::steady_clock::now();
-    while (!posted.load(std::memory_order_acquire) &&
-           std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(1))
-      std::this_thread::yield();
-    std::function<void()> f;
-    {
-      std::unique_lock<std::mutex> lock(mu);
-      cv.wait(lock, [] { return quit || posted.load(std::memory_order_relaxed); });
-      if (quit) return;
-      f.swap(task), posted.store(false, std::memory_order_relaxed);
-    }
-    f();
-    busy.store(false, std::memory_order_release);
-  }
-}
-
-// Ends the kept thread before the objects it uses are destroyed (registered after they were
-// made, so it runs before their destructors).
-void Stop() {
-  {
-    std::lock_guard<std::mutex> lock(mu);
-    quit = true;
-  }
-  cv.notify_one(), keeper.join();
-}
-
 }  // namespace
 
-bool Aside(std::function<void()> f) {
-  if (cores < 2) return false;
-  if (!helper) {
-    keeper = Spawn(Serve), helper = keeper.joinable() ? 1 : -1;
-    if (helper > 0) std::atexit(Stop);
-  }
-  if (helper < 0) return false;
-  busy.store(true, std::memory_order_relaxed);
-  {
-    std::lock_guard<std::mutex> lock(mu);
-    task = std::move(f), posted.store(true, std::memory_order_release);
-  }
-  cv.notify_one();
-  return true;
-}
-
-void Rejoin() {
-  while (busy.load(std::memory_order_acquire)) std::this_thread::yield();
-}
-
 void Prepare(size_t count) {
-  Join();
+  std::lock_guard<std::mutex> lock(pooling);
+  Warmed();
   if (cores < 2 || count * sizeof(int) < size_t(1) << 20) return;
   try {
     warming = std::async(std::launch::async, [count] {
@@ -136,15 +76,19 @@ void Prepare(size_t count) {
 }
 
 void Huge(std::vector<int>& v, size_t count, int x) {
-  Join();
-  for (auto& p : pool)
-    if (v.capacity() < count && p.capacity() >= count) v.swap(p);
+  {
+    std::lock_guard<std::mutex> lock(pooling);
+    Warmed();
+    for (auto& p : pool)
+      if (v.capacity() < count && p.capacity() >= count) v.swap(p);
+  }
   if (v.capacity() < count) Fresh(v, count);
   v.assign(count, x);
 }
 
 void Spare(std::vector<int>& v) {
-  Join();
+  std::lock_guard<std::mutex> lock(pooling);
+  Warmed();
   if (pool.size() < 6) pool.emplace_back();
   auto small = std::min_element(pool.begin(), pool.end(),
                                 [](auto& x, auto& y) { return x.capacity() < y.capacity(); });
@@ -189,7 +133,7 @@ Children PlaceChildren(size_t N) {
   Huge(c.ch, N, 0);
   std::vector<int>&off = c.off, &ch = c.ch;
   for (size_t v = 2; v < N + 2; v++) off[v] += off[v - 1];
-  Halves(0, N, [&](size_t lo, size_t hi) {
+  Split(0, N, [&](size_t lo, size_t hi) {
     int jo = 0, jc = 0;
     for (size_t j = 1; j < N; j++) {
       const size_t p = size_t(t[j]);
@@ -355,17 +299,17 @@ int Tree() {
   Indices(s, pq, sz, ix);
   // Stores to distinct places (ix is one-to-one, and so is q), two cores at once.
   pp.assign(s, -1);
-  Halves(1, s, [&](size_t lo, size_t hi) {
+  Split(1, s, [&](size_t lo, size_t hi) {
     for (size_t h = lo; h < hi; h++) pp[size_t(ix[h])] = ix[size_t(pq[h])];
   });
   zs = std::move(pq);
-  Halves(0, s, [&](size_t lo, size_t hi) {
+  Split(0, s, [&](size_t lo, size_t hi) {
     for (size_t h = lo; h < hi; h++) zs[size_t(ix[h])] = sz[h];
   });
   zs.resize(s);
   at = std::move(sz);
   at.assign(N, -1);
-  Halves(0, s, [&](size_t lo, size_t hi) {
+  Split(0, s, [&](size_t lo, size_t hi) {
     for (size_t h = lo; h < hi; h++) at[size_t(q[h])] = ix[h];
   });
   Spare(q), Spare(ix);  // for the count's arrays of one entry per index

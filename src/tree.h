@@ -3,11 +3,9 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
-#include <system_error>
-#include <thread>
-#include <utility>
 #include <vector>
+
+#include "threads.h"
 
 extern std::vector<int> at;  // at[v]: node v's index, -1 if v is not reachable
 extern std::vector<int> pp;  // pp[i]: the parent's index, -1 for the root
@@ -26,38 +24,3 @@ void Spare(std::vector<int>& v);
 // 10^6 nodes; a page written once costs nothing more, whichever core wrote it). The next Huge or
 // Spare waits for them.
 void Prepare(size_t count);
-
-// The cores that reading, renumbering and counting may use at once: 2 where the process may
-// run on two processors or more, else 1. The answer does not depend on it (the tests compare
-// the two).
-extern int cores;
-
-// Starts f on a thread of its own; where the system has no thread to give, returns none (not
-// joinable) and f is left to the caller.
-template <class F>
-std::thread Spawn(F&& f) {
-  try {
-    return std::thread(std::forward<F>(f));
-  } catch (const std::system_error&) {
-    return std::thread();
-  }
-}
-
-// Hands f to the other core's thread, which is started once and kept (it waits a millisecond for
-// the next task, then sleeps), and returns at once: true if f runs there, false if it is left to
-// the caller (one core, or no thread to be had). Rejoin waits until the task handed over is done.
-// For work that comes in many short tasks: starting a thread costs tens of microseconds.
-bool Aside(std::function<void()> f);
-void Rejoin();
-
-// Runs f(lo, mid) on the other core (Aside) and f(mid, hi) on this one, mid halfway, and waits for
-// both; only f(lo, hi) here on one core or below a million. For passes of random accesses to
-// distinct places: each core keeps its own cache misses in flight, which nearly halves the pass.
-template <class F>
-void Halves(size_t lo, size_t hi, F f) {
-  if (cores < 2 || hi - lo < size_t(1) << 20) return f(lo, hi);
-  const size_t mid = lo + (hi - lo) / 2;
-  if (!Aside([&] { f(lo, mid); })) f(lo, mid);
-  f(mid, hi);
-  Rejoin();
-}
