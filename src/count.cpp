@@ -53,6 +53,8 @@ void TablePool::Free(int b) {
   spare.push_back(b);
 }
 
+int Counter::apartFrom = 1 << 13;
+
 Counter::Counter(int i, int M_) : M(M_), lo(i), hi(lo + zs[size_t(lo)]), runTop(hi) {
   // The whole tree's counter reuses the renumbering's spare arrays; one of a subtree takes
   // fresh memory rather than hold a spare array far larger than it needs.

@@ -14,15 +14,14 @@
 #include <thread>
 
 #include "dravok.h"
+#include "pieces.h"
+#include "tokens.h"
 #include "tree.h"
 
 int n, K, root;
 std::vector<int> t, sons;
 
 namespace {
-
-// The whitespace between numbers: space, \t, \n, \v, \f and \r.
-bool Space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // "dravok.in:LINE:COL: " for byte offset pos: a line ends at \n, at \r, or at both together;
 // columns count bytes. The bytes that cuts put back count as if they stood in the text. O(pos),
@@ -63,65 +62,6 @@ std::string Show(std::string_view tok) {
   return s + (tok.size() > 24 ? "\"..." : "\"");
 }
 
-// The exact path of Num, for a token at pos that the word path does not take.
-bool Exact(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
-  size_t b = pos, d = pos + (pos < in.size() && (in[pos] == '-' || in[pos] == '+'));
-  long long v = 0;
-  for (pos = d; pos < in.size() && in[pos] >= '0' && in[pos] <= '9'; pos++)
-    if (v <= (1LL << 32)) v = v * 10 + (in[pos] - '0');
-  if (d > b && in[b] == '-') v = -v;
-  if (pos > d && (pos == in.size() || Space(in[pos])) && v >= lo && v <= hi) {
-    x = static_cast<int>(v);
-    return true;
-  }
-  pos = b;
-  return false;
-}
-
-// Reads the next whitespace-separated token at pos as an integer in [lo, hi] into x, in
-// O(token length). On failure pos is left at the token's start, for Bad. Only digits are
-// accumulated, in 64 bits, and the value stops growing past 2^32, so nothing overflows it.
-// Inlined into the pair loop, so that pos stays in a register; the rare tokens go to Exact.
-inline bool Num(std::string_view in, size_t& pos, long long lo, long long hi, int& x) {
-  size_t p = pos;
-  while (p < in.size() && Space(in[p])) p++;
-  // The common case first, with no branch per byte: 1 to 8 digits and then whitespace, read as
-  // one 8-byte word, its first byte the lowest (swapped so on a big-endian machine). A byte is a
-  // digit when it is at least '0' and at most '9'; each test is done on all bytes at once with no
-  // carry between them, as the sums stay below 0x100 in every byte.
-  if (p + 8 <= in.size()) {
-    constexpr uint64_t H = 0x8080808080808080ULL, ones = 0x0101010101010101ULL;
-    uint64_t w;
-    std::memcpy(&w, in.data() + p, 8);
-    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) w = __builtin_bswap64(w);
-    uint64_t ge0 = ((w | H) - ones * '0') & ~w & H, gt9 = ((w & ~H) + ones * (0x80 - ':')) & H;
-    uint64_t non = ~(ge0 & ~gt9) & H;  // the top bit of each byte that is not a digit
-    const size_t k = size_t(non ? __builtin_ctzll(non) : 64) / 8;  // the leading digits
-    if (k >= 1 && p + k < in.size() && Space(in[p + k])) {
-      uint64_t v = (w - ones * '0') << (8 * (8 - k));  // the digits, behind leading zeros
-      v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ffULL;
-      v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffffULL;
-      v = (v * 10000 + (v >> 32)) & 0xffffffffULL;
-      if (static_cast<long long>(v) >= lo && static_cast<long long>(v) <= hi) {
-        x = static_cast<int>(v), pos = p + k;
-        return true;
-      }
-    }
-  }
-  pos = p;
-  return Exact(in, pos, lo, hi, x);
-}
-
-// The error line for a failed Num at pos: where, what was expected, and what stood there.
-std::string Bad(std::string_view in, size_t pos, const std::vector<Cut>* cuts,
-                const std::string& what, long long lo, long long hi) {
-  size_t e = pos;
-  while (e < in.size() && !Space(in[e])) e++;
-  return Where(in, pos, cuts) + "expected " + what + ", a whole number from " + std::to_string(lo) +
-         " to " + std::to_string(hi) + ", found " +
-         (e == pos ? std::string("the end of the file") : Show(in.substr(pos, e - pos)));
-}
-
 // The k / 2 pairs (parent, child) at pc go into t, in order. The stores hit random places: a
 // loop that only prefetches a thousand of them, then one that stores, keeps many cache misses
 // in flight where one store per pair would wait for each. Counted for sons, which is counted
@@ -140,6 +80,16 @@ void Store(const int* pc, int k, long long& z) {
 }
 
 }  // namespace
+
+// The error line for a failed Num at pos: where, what was expected, and what stood there.
+std::string Bad(std::string_view in, size_t pos, const std::vector<Cut>* cuts,
+                const std::string& what, long long lo, long long hi) {
+  size_t e = pos;
+  while (e < in.size() && !Space(in[e])) e++;
+  return Where(in, pos, cuts) + "expected " + what + ", a whole number from " + std::to_string(lo) +
+         " to " + std::to_string(hi) + ", found " +
+         (e == pos ? std::string("the end of the file") : Show(in.substr(pos, e - pos)));
+}
 
 namespace {
 
@@ -212,6 +162,48 @@ void CountSons() {
   });
 }
 
+// The error for number `index` of the pair list (from 0), which failed at pos.
+std::string ListError(std::string_view in, size_t pos, const std::vector<Cut>* cuts,
+                      long long index) {
+  const std::string what = std::string(index % 2 ? "the child" : "the parent") + " of pair " +
+                           std::to_string(index / 2 + 1) + " of " + std::to_string(n - 1);
+  return Bad(in, pos, cuts, what, 0, n);
+}
+
+// The pair list from pos on, in order on one core (the stores on another for a large tree),
+// into t and sons (when the text fits it, else it must fail), and the pairs with parent 0 in z.
+// "" or the error.
+std::string InOrder(std::string_view in, size_t pos, bool fits, void (*consumed)(size_t pos),
+                    const std::vector<Cut>* cuts, long long& z) {
+  PairStore store(fits, cores > 1 && fits && n >= 1 << 20);
+  int* pc = store.Slot();
+  int k = 0, bad = 0;  // bad: the pair that failed, if any
+  bool okp = true;
+  for (int i = 1; i < n && !bad; i++) {
+    okp = Num(in, pos, 0, n, pc[k]);
+    if (!okp || !Num(in, pos, 0, n, pc[k + 1])) bad = i;
+    if (!bad && ((k += 2) == 2 * PairStore::batch || i == n - 1)) {
+      store.Hand(k), pc = store.Slot(), k = 0;
+      if (consumed) consumed(pos);
+    }
+  }
+  z = store.Finish();
+  return bad ? ListError(in, pos, cuts, 2LL * (bad - 1) + okp) : "";
+}
+
+// After ReadPieces: the nodes that no pair names as a child get parent 0. Returns how many
+// there are: 2 unless a child was named twice (n + 1 entries, n - 1 pairs). O(n), on every core.
+long long Settle() {
+  std::atomic<long long> unnamed{0};
+  Split(0, t.size(), [&](size_t lo, size_t hi) {
+    long long u = 0;
+    for (size_t v = lo; v < hi; v++)
+      if (t[v] < 0) t[v] = 0, u++;
+    unnamed += u;
+  });
+  return unnamed;
+}
+
 }  // namespace
 
 // O(length of the text) time; memory O(n) only once the text has proved long enough to hold
@@ -229,24 +221,20 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos), const std::
   // Each of the 2(n - 1) numbers to come needs a digit and a whitespace byte before it; a
   // shorter rest of the text must fail inside the pair list, before any store is needed.
   const bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
-  if (fits) Huge(t, size_t(n) + 1, 0), Huge(sons, size_t(n) + 1, 0), Prepare(size_t(n) + 2);
-  PairStore store(fits, cores > 1 && fits && n >= 1 << 20);
-  int* pc = store.Slot();
-  int k = 0, bad = 0;  // bad: the pair that failed, if any
-  bool okp = true;
-  for (int i = 1; i < n && !bad; i++) {
-    okp = Num(in, pos, 0, n, pc[k]);
-    if (!okp || !Num(in, pos, 0, n, pc[k + 1])) bad = i;
-    if (!bad && ((k += 2) == 2 * PairStore::batch || i == n - 1)) {
-      store.Hand(k), pc = store.Slot(), k = 0;
-      if (consumed) consumed(pos);
+  const bool pieces = fits && cores > 1 && n >= readPiecesFrom && !cuts;
+  if (fits) Huge(t, size_t(n) + 1, pieces ? -1 : 0), Huge(sons, size_t(n) + 1, 0);
+  if (fits) Prepare(size_t(n) + 2);
+  long long z = 0;
+  if (pieces) {
+    const PiecesResult r = ReadPieces(in, pos, consumed);
+    if (r.end < 2LL * (n - 1)) return ListError(in, r.failed ? r.failedAt : in.size(), cuts, r.end);
+    z = r.zero;
+    if (Settle() != 2) {  // a child named twice: the last pair naming it wins, found on one core
+      std::fill(t.begin(), t.end(), 0), z = 0;
+      if (std::string e = InOrder(in, pos, true, nullptr, cuts, z); !e.empty()) return e;
     }
-  }
-  const long long z = store.Finish();
-  if (bad) {
-    const std::string what = std::string(okp ? "the child" : "the parent") + " of pair " +
-                             std::to_string(bad) + " of " + std::to_string(n - 1);
-    return Bad(in, pos, cuts, what, 0, n);
+  } else if (std::string e = InOrder(in, pos, fits, consumed, cuts, z); !e.empty()) {
+    return e;
   }
   if (fits) CountSons();
   sons[0] = int(z);

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -42,6 +44,27 @@ TaskRef Fork(std::function<void()> f);
 // Returns once task is done, having run it here if no thread took it, and rethrows what it threw.
 // While it runs elsewhere this thread runs the tasks forked last (its own, most likely).
 void Join(const TaskRef& task);
+
+// A point that threads wait at until a condition holds: they spin a little (a wait here is
+// usually short), then sleep until Wake. Whoever makes the condition true calls Wake after.
+class Signal {
+ public:
+  template <class F>
+  void Wait(F ready) {
+    for (int i = 0; i < 100 && !ready(); i++) std::this_thread::yield();
+    if (ready()) return;
+    std::unique_lock<std::mutex> lock(mu);
+    cv.wait(lock, ready);
+  }
+  void Wake() {
+    { std::lock_guard<std::mutex> lock(mu); }  // a waiter is either asleep or sees the change
+    cv.notify_all();
+  }
+
+ private:
+  std::mutex mu;
+  std::condition_variable cv;
+};
 
 // Runs f(lo_j, hi_j) over pieces that tile [lo, hi), one per core (at least 2^19 each), and
 // waits for all (what one throws is thrown once all are done). For passes of random accesses

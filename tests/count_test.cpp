@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <sstream>
 #include <tuple>
@@ -162,6 +163,51 @@ TEST_P(CountAtLevel, StressTinyAgainstEnumeration) {
     std::string in = Text(nn, KK, ps);
     ASSERT_EQ(Solve(in), count_naive(nn, KK, ps)) << in;
   }
+}
+
+// Light subtrees counted apart on other cores, with as many threads as a machine may give (more
+// than this one has): whole root tables against the straightforward recursion on random trees
+// and trees over stars (so that light subtrees pass P nodes and are lengthened where they are
+// counted), forking from 2 to 64 nodes on, nested and often; and K past the tree, where the
+// answer of one thread is the reference.
+TEST(Count, SameTablesOnEveryThreadCount) {
+  std::mt19937 g(1717);
+  const int was = cores, apartWas = Counter::apartFrom;
+  for (int it = 0; it < 600; it++) {
+    const int nn = it < 500 ? int(g() % 400) + 2 : int(g() % 3000) + 2;
+    Pairs ps = RandomPairs(g, nn, it % 4 == 0, it % 3 ? 0 : int(g() % 5) + 1);
+    const int M = int(g() % 600) + 1;
+    ASSERT_EQ(Parse(Text(nn, M, ps)), "");
+    const std::vector<uint32_t> want = h_naive(M);
+    Tree();
+    for (int threads : {1, 2, 3, 4, 8}) {
+      cores = threads, Counter::apartFrom = 2 << (it % 6);
+      const std::vector<uint32_t> got = Df(root, M);
+      ASSERT_EQ(got, want) << Text(nn, M, ps) << threads << " threads";
+    }
+  }
+  for (int it = 0; it < 12; it++) {  // light subtrees of P nodes and more, K past the tree
+    Pairs ps;
+    int nn = 1;
+    std::function<void(int, int)> grow = [&](int v, int depth) {  // stars, and stars of stars
+      for (int c = int(g() % 4) + 1; c--;) {
+        const int u = ++nn;
+        ps.push_back({v, u});
+        if (depth < 2 && g() % 2) grow(u, depth + 1);
+        for (int l = int(g() % (it % 2 ? 40000 : 3000)); l--;) ps.push_back({u, ++nn});
+      }
+    };
+    grow(1, 0);
+    const std::string in = Text(nn, it % 3 ? 2147483647 : 1000000007, ps);
+    cores = 1, Counter::apartFrom = 1 << 13;
+    const int one = Solve(in);
+    for (int threads : {2, 3, 4, 8}) {
+      cores = threads, Counter::apartFrom = it % 2 ? 1 << 13 : 64;
+      ASSERT_EQ(Solve(in), one) << "iteration " << it << ", " << nn << " nodes, " << threads
+                                << " threads";
+    }
+  }
+  cores = was, Counter::apartFrom = apartWas;
 }
 
 // Huge K on tiny trees: h(K) = sum_j c_j C(K, j) with c_j = (Δ^j h)(0) from enumeration, and

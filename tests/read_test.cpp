@@ -7,6 +7,9 @@
 #include <utility>
 
 #include "dravok.h"
+#include "pieces.h"
+#include "threads.h"
+#include "tokens.h"
 
 namespace {
 
@@ -271,6 +274,65 @@ TEST(Read, StreamsAgainstWholeText) {
     if (!want.empty()) continue;
     ASSERT_TRUE(t == wt && sons == ws && n == wn && K == wk && root == wr) << "[" << in << "]";
   }
+}
+
+// Reading in pieces on several cores against reading in order on one: the same model, or the
+// same error at the same place, whatever the pieces (1 to 40 bytes, on 2 to 8 threads), for
+// random texts with junk, wrong tokens, children named twice (which the pieces leave to one core),
+// parent and child 0, the text cut anywhere, and anything after the last pair.
+TEST(Read, PiecesAgainstOneCore) {
+  std::mt19937 g(23);
+  auto pick = [&](int k) { return int(g() % uint32_t(k)); };
+  const int was = cores, from = readPiecesFrom;
+  const size_t bytes = readPieceBytes;
+  readPiecesFrom = 2;
+  for (int it = 0; it < 4000; it++) {
+    const int nn = 2 + pick(40);
+    std::string in = std::to_string(nn) + (pick(2) ? " 5\n" : "\r\n7 ");
+    std::vector<int> child(size_t(nn) + 1);
+    for (int v = 0; v <= nn; v++) child[size_t(v)] = v;
+    std::shuffle(child.begin(), child.end(), g);
+    for (int i = 0; i < nn - 1; i++) {
+      const int p = pick(nn + 1), c = pick(8) ? child[size_t(i)] : pick(nn + 1);
+      in += std::to_string(p) + " \n\t"[pick(3)] + std::to_string(c) + (pick(4) ? " " : "\r\n  ");
+    }
+    if (pick(3) == 0) in += pick(2) ? "junk 99999 -1" : "7 8";
+    if (pick(4) == 0) in[size_t(pick(int(in.size())))] = "x9 +-"[pick(5)];
+    if (pick(4) == 0) in.resize(size_t(pick(int(in.size())) + 1));
+    cores = 1;
+    const std::string want = Parse(in);
+    const V wt = t, ws = sons;
+    const int wr = root;
+    for (int threads : {2, 3, 4, 8}) {
+      cores = threads, readPieceBytes = size_t(1 + pick(40));
+      const std::string what = "[" + in + "] in pieces of " + std::to_string(readPieceBytes) +
+                               " on " + std::to_string(threads);
+      ASSERT_EQ(Parse(in), want) << what;
+      if (want.empty()) {
+        ASSERT_TRUE(t == wt && sons == ws && root == wr) << what;
+      }
+    }
+  }
+  // A larger text, pieces of 4 KiB: a wrong token at every power-of-two offset and next to cuts.
+  std::string in = "200000 9\n";
+  for (int v = 2; v <= 200000; v++)
+    in += std::to_string(pick(v - 1) + 1) + ' ' + std::to_string(v) + '\n';
+  std::vector<size_t> at;
+  for (size_t o = 1; o < in.size(); o *= 2) at.push_back(o);
+  for (size_t o = 9 + 4096; o < in.size(); o += 4096 * 37) at.insert(at.end(), {o - 1, o, o + 1});
+  readPieceBytes = 4096;
+  for (size_t o : at) {
+    std::string bad = in;
+    bad[o] = Space(bad[o]) ? 'x' : bad[o] == '1' ? '-' : 'z';
+    cores = 1;
+    const std::string want = Parse(bad);
+    ASSERT_NE(want, "") << o;
+    for (int threads : {2, 3, 4, 8}) {
+      cores = threads;
+      ASSERT_EQ(Parse(bad), want) << o << " on " << threads;
+    }
+  }
+  cores = was, readPiecesFrom = from, readPieceBytes = bytes;
 }
 
 // What a stream costs: reading stops within the first wrong token or after the last pair, and
