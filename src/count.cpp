@@ -85,9 +85,10 @@ std::vector<uint32_t> Counter::Run(int* zeros) {
   FindApart(), ForkApart();
   for (int i = hi - 1; i >= lo; i--) {
     if (!forked.empty() && i == forked.front()->node + zs[size_t(forked.front()->node)] - 1) {
-      const int b = JoinApart();
-      i = pool[b].node;
-      JoinParent(b, i);
+      const int node = forked.front()->node, b = JoinApart();
+      if (b >= 0 && zs[size_t(node)] < P) JoinParent(b, node);
+      if (b >= 0 && zs[size_t(node)] >= P) JoinLight(b, pool[b].degree, pp[size_t(node)]);
+      i = node;
       continue;
     }
     if (zs[size_t(i)] == 1 && i > lo) continue;  // a leaf: its parent counts it
@@ -120,34 +121,53 @@ void Counter::FindApart() {
     const int z = zs[size_t(i)], p = pp[size_t(i)];
     const bool light = i + z < p + zs[size_t(p)];  // the largest child's block ends its parent's
     if (z >= apartFrom && light) apart.push_back(i);
+    if (z >= apartFrom && light && z >= P) products[p].waiting++;
     i += z < apartFrom || light ? z : 1;
   }
   std::reverse(apart.begin(), apart.end());
 }
 
-// Forks the next light subtrees to be counted apart, 2 per core ahead of the walk: enough to keep
+// Forks the next light subtrees to be counted apart, 4 per core ahead of the walk: enough to keep
 // every core busy, few enough that the tables done early but not yet joined stay few. A table of
-// P nodes or more is lengthened to its parent's values there too, as its join would.
+// P nodes or more is lengthened to its parent's values and multiplied into its parent's product
+// there, as its join would (the order of the factors does not change the product).
 void Counter::ForkApart() {
   while (nextApart < apart.size() && forked.size() < 4 * size_t(cores.load())) {
     forked.push_back(std::make_unique<Apart>());
     Apart* a = forked.back().get();
     a->node = apart[nextApart++];
-    a->task = Fork([a, M = M] {
-      const int z = zs[size_t(a->node)];
+    const int z = zs[size_t(a->node)], parent = pp[size_t(a->node)];
+    if (z >= P) a->product = &products.find(parent)->second;
+    a->task = Fork([a, z, M = M, len = Need(zs[size_t(parent)], M)] {
       a->values = Counter(a->node, Need(z, M)).Run(&a->zeros);
-      if (z >= P) Lengthen(a->values, Need(zs[size_t(pp[size_t(a->node)])], M), z, a->zeros);
+      if (!a->product) return;
+      Lengthen(a->values, len, z, a->zeros);
+      Product& prod = *a->product;
+      std::lock_guard<std::mutex> lock(prod.mu);
+      prod.degree += z;
+      if (prod.values.empty()) return prod.values.swap(a->values), void(prod.zeros = a->zeros);
+      const int from = std::max(prod.zeros, a->zeros);
+      std::fill(prod.values.begin() + prod.zeros, prod.values.begin() + from, 0);
+      Mul(prod.values.data() + from, a->values.data() + from, len - from), prod.zeros = from;
+      std::vector<uint32_t>().swap(a->values);
     });
   }
 }
 
-// The table of the light subtree counted apart that the walk has reached, once it is done.
+// The walk has reached a light subtree counted apart: once it is done, its table, or the
+// product it joined once the last of that product's children is done; -1 while more are to come.
 int Counter::JoinApart() {
   Apart& a = *forked.front();
   Join(a.task);
-  const int b = pool.Get();
-  pool[b].values.swap(a.values), pool[b].zeros = a.zeros, pool[b].degree = zs[size_t(a.node)];
-  pool[b].node = a.node;
+  int b = -1;
+  if (!a.product || --a.product->waiting == 0) {
+    b = pool.Get();
+    Table& tab = pool[b];
+    tab.node = a.node, tab.degree = zs[size_t(a.node)];
+    if (!a.product) tab.values.swap(a.values), tab.zeros = a.zeros;
+    if (a.product) tab.values.swap(a.product->values), tab.zeros = a.product->zeros;
+    if (a.product) tab.degree = a.product->degree;
+  }
   forked.pop_front(), ForkApart();
   return b;
 }
@@ -190,7 +210,7 @@ void Counter::JoinParent(int b, int i) {
   if (pb < 0) {
     pb = b;
   } else {
-    JoinLight(b, i, parent);
+    JoinLight(b, zs[size_t(i)], parent);
   }
 }
 

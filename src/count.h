@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "dravok.h"
@@ -93,12 +94,22 @@ class Counter {
   static int apartFrom;
 
  private:
-  // A light subtree counted apart: its table, lengthened to its parent's values.
+  // A light subtree counted apart: its table (below P nodes), or the product it joins.
+  struct Product;
   struct Apart {
     int node;
     TaskRef task;
     std::vector<uint32_t> values;
     int zeros = 0;
+    Product* product = nullptr;
+  };
+  // The product of a node's light children of P nodes or more counted apart, at the node's
+  // values: each is multiplied in as it is done, so that one table waits for the walk, not one
+  // per child, and the multiplying is done on their cores.
+  struct Product {
+    std::mutex mu;  // guards the rest while a child is multiplied in
+    std::vector<uint32_t> values;
+    int zeros = 0, degree = 0, waiting = 0;  // waiting: children the walk has not reached
   };
   void FindApart();
   void ForkApart();
@@ -111,7 +122,7 @@ class Counter {
   void JoinParent(int b, int i);
   // Light children joining their parent (light.cpp).
   void Fold(int into, int b, int len);
-  void JoinLight(int b, int i, int parent);
+  void JoinLight(int b, int z, int parent);
   // Runs of one-child nodes (chain.cpp).
   int RunLength(int i);
   bool Cheaper(int b, int i, int k);
@@ -138,6 +149,7 @@ class Counter {
   std::vector<int> apart;  // the light subtrees to count apart, in the order the walk meets them
   size_t nextApart = 0;    // apart[nextApart] is the next to fork
   std::deque<std::unique_ptr<Apart>> forked;  // forked and not yet joined, in the same order
+  std::map<int, Product> products;            // by the index of the node they belong to
   // A batch's scratch, kept from call to call: its steps, each step's factor by rows and key,
   // the sums carried from block to block (c, and c2 for the steps on the other core), and the
   // factors at the block under way.

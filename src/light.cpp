@@ -19,11 +19,12 @@ void Counter::Fold(int into, int b, int len) {
   pool.Free(b);
 }
 
-// Table b, of light child i (its steps run), joins parent's: into the product of the parent's
-// small light children while its degree stays below P (lengthened together with it to the
-// product's values), else into the table under way at the parent's own values.
-void Counter::JoinLight(int b, int i, int parent) {
-  const int z = zs[size_t(i)], pb = tableOf[size_t(parent - lo)], q = pool[pb].light;
+// Table b, of a light child of z nodes (its steps run) or a product of degree z of such, joins
+// parent's: into the product of the parent's small light children while its degree stays below
+// P (lengthened together with it to the product's values), else into the table under way at
+// the parent's own values.
+void Counter::JoinLight(int b, int z, int parent) {
+  const int pb = tableOf[size_t(parent - lo)], q = pool[pb].light;
   if (z < P && (q < 0 || pool[q].degree + z < P)) {
     Flush(b);
     if (q < 0) return void(pool[pb].light = b);
