@@ -55,12 +55,7 @@ void TablePool::Free(int b) {
 
 int Counter::apartFrom = 1 << 13;
 
-Counter::Counter(int i, int M_) : M(M_), lo(i), hi(lo + zs[size_t(lo)]), runTop(hi) {
-  // The whole tree's counter reuses the renumbering's spare arrays; one of a subtree takes
-  // fresh memory rather than hold a spare array far larger than it needs.
-  if (lo == 0) Huge(tableOf, size_t(hi - lo), -1);
-  if (lo != 0) tableOf.assign(size_t(hi - lo), -1);
-}
+Counter::Counter(int i, int M_) : M(M_), lo(i), hi(lo + zs[size_t(lo)]), runTop(hi) {}
 
 Counter::~Counter() {
   for (auto& a : forked) try {
@@ -92,7 +87,9 @@ std::vector<uint32_t> Counter::Run(int* zeros) {
       continue;
     }
     if (zs[size_t(i)] == 1 && i > lo) continue;  // a leaf: its parent counts it
-    int b = tableOf[size_t(i - lo)];
+    int b = -1;
+    if (!underWay.empty() && underWay.back().first == i)
+      b = underWay.back().second, underWay.pop_back();
     const int l = LeafChildren(i);
     if (b < 0) {
       b = LeafOnly(i, l);
@@ -206,9 +203,8 @@ void Counter::JoinHeavyPath(int b, int i, int l) {
 // under way; a light child's is multiplied in (see light.cpp).
 void Counter::JoinParent(int b, int i) {
   const int parent = pp[size_t(i)];
-  int& pb = tableOf[size_t(parent - lo)];
-  if (pb < 0) {
-    pb = b;
+  if (underWay.empty() || underWay.back().first != parent) {
+    underWay.emplace_back(parent, b);
   } else {
     JoinLight(b, zs[size_t(i)], parent);
   }
@@ -222,10 +218,11 @@ std::vector<uint32_t> Df(int v, int M) { return Counter(at[size_t(v)], M).Run();
 // Time O(n + s * min(K', s)) at worst; Df says what the tables really cost.
 int Count() {
   int s = Tree();
-  // The count reads pp and zs from the root's index 0 on, not t or at: 8 bytes a node back,
-  // by another core while this one counts, or here where memory counts (handing them back took
-  // 4% of a run on 10^7 nodes with K = 50 on one core).
-  auto handBack = [] { std::vector<int>().swap(t), std::vector<int>().swap(at); };
+  // The count reads pp and zs from the root's index 0 on, not t or at, nor the renumbering's
+  // spare arrays: 16 bytes a node back, by another core while this one counts, or here where
+  // memory counts (handing t and at back took 4% of a run on 10^7 nodes with K = 50 on one
+  // core).
+  auto handBack = [] { std::vector<int>().swap(t), std::vector<int>().swap(at), DropSpares(); };
   struct Joined {  // the task, if any, is done before Count returns or throws
     TaskRef task;
     ~Joined() {

@@ -142,7 +142,9 @@ class Counter {
   const int M, lo, hi;
   TablePool pool;
   KeptFactors keptFactors;
-  std::vector<int> tableOf;  // per index from lo: its table under way (from its largest child)
+  // The nodes whose table is under way (their largest child is done, they are not) with that
+  // table: all ancestors of the walk's position, so a stack, the deepest on top; O(log n) deep.
+  std::vector<std::pair<int, int>> underWay;
   std::vector<uint32_t> leafTable;  // the table of a node over leafCount leaves only
   int leafCount = -1, leafZeros = 0;
   int runTop;              // the top of the run of one-child nodes last measured

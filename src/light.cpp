@@ -24,7 +24,7 @@ void Counter::Fold(int into, int b, int len) {
 // P (lengthened together with it to the product's values), else into the table under way at
 // the parent's own values.
 void Counter::JoinLight(int b, int z, int parent) {
-  const int pb = tableOf[size_t(parent - lo)], q = pool[pb].light;
+  const int pb = underWay.back().second, q = pool[pb].light;  // parent's, on top
   if (z < P && (q < 0 || pool[q].degree + z < P)) {
     Flush(b);
     if (q < 0) return void(pool[pb].light = b);

@@ -13,7 +13,7 @@
 #include "tokens.h"
 #include "tree.h"
 
-int readPiecesFrom = 1 << 20;
+int readPiecesFrom = 1 << 16;
 size_t readPieceBytes = size_t(1) << 20;
 
 namespace {

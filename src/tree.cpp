@@ -44,9 +44,7 @@ void Fresh(std::vector<int>& v, size_t count) {
   Advise(v, count, 4096, MADV_POPULATE_WRITE);
 }
 
-std::mutex pooling;  // guards pool, warm and warming: Counters on several cores call Huge
-
-// Waits for Prepare's arrays and adds them to the pool (under pooling).
+// Waits for Prepare's arrays and adds them to the pool.
 void Warmed() {
   if (!warming.valid()) return;
   warming.get();
@@ -57,7 +55,6 @@ void Warmed() {
 }  // namespace
 
 void Prepare(size_t count) {
-  std::lock_guard<std::mutex> lock(pooling);
   Warmed();
   if (cores < 2 || count * sizeof(int) < size_t(1) << 20) return;
   try {
@@ -76,24 +73,25 @@ void Prepare(size_t count) {
 }
 
 void Huge(std::vector<int>& v, size_t count, int x) {
-  {
-    std::lock_guard<std::mutex> lock(pooling);
-    Warmed();
-    for (auto& p : pool)
-      if (v.capacity() < count && p.capacity() >= count) v.swap(p);
-  }
+  Warmed();
+  for (auto& p : pool)
+    if (v.capacity() < count && p.capacity() >= count) v.swap(p);
   if (v.capacity() < count) Fresh(v, count);
   v.assign(count, x);
 }
 
 void Spare(std::vector<int>& v) {
-  std::lock_guard<std::mutex> lock(pooling);
   Warmed();
   if (pool.size() < 6) pool.emplace_back();
   auto small = std::min_element(pool.begin(), pool.end(),
                                 [](auto& x, auto& y) { return x.capacity() < y.capacity(); });
   if (small->capacity() < v.capacity()) small->swap(v);
   std::vector<int>().swap(v);
+}
+
+void DropSpares() {
+  Warmed();
+  std::vector<std::vector<int>>().swap(pool);
 }
 
 namespace {
@@ -312,6 +310,6 @@ int Tree() {
   Split(0, s, [&](size_t lo, size_t hi) {
     for (size_t h = lo; h < hi; h++) at[size_t(q[h])] = ix[h];
   });
-  Spare(q), Spare(ix);  // for the count's arrays of one entry per index
+  Spare(q), Spare(ix);  // for the next tree's arrays (see DropSpares)
   return int(s);
 }

@@ -18,6 +18,8 @@ extern std::vector<int> zs;  // zs[i]: nodes in index i's subtree
 // process already holds is used again rather than handed back and asked for anew.
 void Huge(std::vector<int>& v, size_t count, int x);
 void Spare(std::vector<int>& v);
+// Hands the spare arrays back to the system: the count uses none.
+void DropSpares();
 // For a tree of count nodes, writes four arrays of count ints on the other core while the text
 // is parsed, for the pool (from a megabyte each: the first write to a fresh page costs 5 to 10
 // us on this kind of machine, a second or two per gigabyte, and a third of a run on a chain of

@@ -55,7 +55,7 @@ TEST(Threads, SplitTilesTheRange) {
       });
       for (size_t i = 0; i < hit.size(); i++) ASSERT_EQ(hit[i], i >= 7) << i << ", " << threads;
       EXPECT_LE(pieces, threads);
-      EXPECT_LE(size_t(pieces - 1) << 19, size);  // pieces of at least 2^19
+      EXPECT_LE(size_t(pieces - 1) << 16, size);  // pieces of at least 2^16
     }
   cores = was;
 }
