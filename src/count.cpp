@@ -6,6 +6,7 @@
 #include "count.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "dravok.h"
@@ -233,5 +234,8 @@ int Count() {
   if (cores == 1 && n >= 1 << 25) handBack();
   long long x = s < P ? K % P : K;
   if (x <= s) return int(Counter(0, int(x) + 1).Run()[x]);
-  return int(Interp(Counter(0, s + 1).Run(), x));
+  const std::vector<uint32_t> h = Counter(0, s + 1).Run();
+  std::atomic<uint32_t> sum{0};  // the terms of Lagrange's formula, on every core
+  Split(0, h.size(), [&](size_t from, size_t to) { sum += Interp(h, x, from, to); });
+  return int(sum % P);
 }

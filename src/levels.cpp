@@ -147,7 +147,9 @@ void Steps(uint16_t* w, int len, int r, const uint16_t* const* g, const uint16_t
 }
 
 uint32_t Binom(long long a, long long b) { return use->poly->binom(a, b); }
-uint32_t Interp(const std::vector<uint32_t>& h, long long x) { return use->poly->interp(h, x); }
+uint32_t Interp(const std::vector<uint32_t>& h, long long x, size_t from, size_t to) {
+  return use->poly->interp(h, x, from, to);
+}
 void Recur(uint32_t* a, int from, int to, int D, int s, int zl) {
   use->poly->recur(a, from, to, D, s, zl);
 }

@@ -212,10 +212,11 @@ uint32_t Binom(long long a, long long b) {
 
 // Lagrange's basis at the nodes 0..d is l_i(x) = (-1)^(d-i) C(x, i) C(x-i-1, d-i): integers, so
 // the sum needs no division and holds even when P divides d! (d >= P).
-uint32_t Interp(const std::vector<uint32_t>& h, long long x) {
+uint32_t Interp(const std::vector<uint32_t>& h, long long x, size_t from, size_t to) {
   long long d = static_cast<long long>(h.size()) - 1;
   uint32_t r = 0;
-  for (long long i = 0; i <= d; i++) {
+  const long long end = static_cast<long long>(std::min(to, h.size()));
+  for (long long i = static_cast<long long>(from); i < end; i++) {
     if (!h[i]) continue;  // a deep tree's table is 0 up to its height
     uint32_t term = h[i] * Binom(x, i) % P * Binom(x - i - 1, d - i) % P;
     if ((d - i) & 1 && term) term = P - term;

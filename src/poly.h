@@ -3,14 +3,17 @@
 // more points, by a vanishing finite difference or by one convolution.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 // C(a, b) mod P for 0 <= a, b, by Lucas's theorem. O(log_P a).
 uint32_t Binom(long long a, long long b);
 
-// The value at x > d of the degree-d polynomial with values h[0..d], mod P. O(d log_P x).
-uint32_t Interp(const std::vector<uint32_t>& h, long long x);
+// The value at x > d of the degree-d polynomial with values h[0..d], mod P; or, given a range,
+// the terms of Lagrange's formula for the values h[from..to) only (the value is their sum over
+// any ranges that tile [0, d]). O((to - from) log_P x).
+uint32_t Interp(const std::vector<uint32_t>& h, long long x, size_t from = 0, size_t to = SIZE_MAX);
 
 // a[m] for from <= m < to, given a[from - (D + 1) s .. from - 1], on the rule that the (D + 1)-th
 // difference of step s vanishes; a[0..zl-1] are known to be 0. O((to - from) (D + 1)).
