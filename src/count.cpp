@@ -59,10 +59,12 @@ int Counter::apartFrom = 1 << 13;
 Counter::Counter(int i, int M_) : M(M_), lo(i), hi(lo + zs[size_t(lo)]), runTop(hi) {}
 
 Counter::~Counter() {
-  for (auto& a : forked) try {
+  for (const auto& a : forked) {
+    try {
       Join(a->task);
     } catch (...) {  // already thrown from Run, or to be lost with it
     }
+  }
 }
 
 // The children of index i that are leaves. Its children's blocks tile (i, i + zs[i]), so they

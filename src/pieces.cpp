@@ -138,7 +138,7 @@ PiecesResult ReadPieces(std::string_view in, size_t pos, void (*consumed)(size_t
   std::vector<TaskRef> others;
   for (int c = 1; c < cores; c++) others.push_back(Fork([&reader] { reader.Work(); }));
   reader.Work();
-  for (auto& task : others) Join(task);
+  for (const auto& task : others) Join(task);
   PiecesResult r;
   r.end = reader.end, r.failed = reader.failed, r.failedAt = reader.failedAt;
   r.zero = reader.zero;

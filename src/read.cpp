@@ -222,8 +222,10 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos), const std::
   // shorter rest of the text must fail inside the pair list, before any store is needed.
   const bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
   const bool pieces = fits && cores > 1 && n >= readPiecesFrom && !cuts;
-  if (fits) Huge(t, size_t(n) + 1, pieces ? -1 : 0), Huge(sons, size_t(n) + 1, 0);
-  if (fits) Prepare(size_t(n) + 2);
+  if (fits) {
+    Huge(t, size_t(n) + 1, pieces ? -1 : 0), Huge(sons, size_t(n) + 1, 0);
+    Prepare(size_t(n) + 2);
+  }
   long long z = 0;
   if (pieces) {
     const PiecesResult r = ReadPieces(in, pos, consumed);

@@ -84,10 +84,12 @@ void Split(size_t lo, size_t hi, F f) {
   } catch (...) {
     error = std::current_exception();
   }
-  for (auto& task : rest) try {
+  for (const auto& task : rest) {
+    try {
       Join(task);
     } catch (...) {
       if (!error) error = std::current_exception();
     }
+  }
   if (error) std::rethrow_exception(error);
 }
