@@ -66,12 +66,12 @@ class Signal {
   std::condition_variable cv;
 };
 
-// Runs f(lo_j, hi_j) over pieces that tile [lo, hi), one per core (at least 2^16 each), and
+// Runs f(lo_j, hi_j) over pieces that tile [lo, hi), one per core (at least `least` each), and
 // waits for all (what one throws is thrown once all are done). For passes of random accesses
 // to distinct places: each core keeps its own cache misses in flight.
 template <class F>
-void Split(size_t lo, size_t hi, F f) {
-  const size_t pieces = std::min<size_t>(size_t(cores.load()), (hi - lo) >> 16);
+void Split(size_t lo, size_t hi, F f, size_t least = size_t(1) << 16) {
+  const size_t pieces = std::min<size_t>(size_t(cores.load()), (hi - lo) / least);
   if (pieces < 2) return f(lo, hi);
   std::vector<TaskRef> rest;
   std::exception_ptr error;
