@@ -136,8 +136,8 @@ void Reader::Work() {
 PiecesResult ReadPieces(std::string_view in, size_t pos, void (*consumed)(size_t)) {
   Reader reader(in, pos, consumed);
   // Every core works the same way, this one too: Split hands out the workers (pieces of one).
-  Split(
-      0, size_t(cores.load()), [&reader](size_t, size_t) { reader.Work(); }, 1);
+  const auto work = [&reader](size_t, size_t) { reader.Work(); };
+  Split(0, size_t(cores.load()), work, 1);
   PiecesResult r;
   r.end = reader.end, r.failed = reader.failed, r.failedAt = reader.failedAt;
   r.zero = reader.zero;
