@@ -261,14 +261,27 @@ size_t BreadthFirst(size_t N, const Children& c, const Segments& sg, std::vector
   return s;
 }
 
-// sz[h]: the nodes in position h's subtree, children before parents; then ix[h], the index of
-// q[h]: top-down, each child's block starts after its parent and its lighter siblings' blocks.
-// The children of position h are the positions c.. with pq = h. O(s).
-void Indices(size_t s, const std::vector<int>& pq, std::vector<int>& sz, std::vector<int>& ix) {
-  sz.assign(s, 1);
-  for (size_t h = s; h-- > 1;) sz[size_t(pq[h])] += sz[h];
-  ix.assign(s, 0);
-  for (size_t h = 0, c = 1; h < s; h++) {
+// The breadth-first levels of at least `least` positions, as ranges [b, e): a level's children
+// are the next positions up to the first whose parent is past the level (pq does not decrease
+// from position 1 on), found by one pass over pq. O(s), and O(s / least) memory however deep.
+std::vector<std::pair<size_t, size_t>> WideLevels(size_t s, const std::vector<int>& pq,
+                                                  size_t least) {
+  std::vector<std::pair<size_t, size_t>> wide;
+  for (size_t b = 0, e = 1; b < s;) {
+    if (e - b >= least) wide.emplace_back(b, e);
+    size_t f = e;
+    while (f < s && size_t(pq[f]) < e) f++;
+    b = e, e = f;
+  }
+  return wide;
+}
+
+// ix for the children of positions [a, z), given ix of those: each child's block starts after
+// its parent and its lighter siblings' blocks. O(z - a + their children + log s).
+void Place(size_t a, size_t z, size_t s, const std::vector<int>& pq, const std::vector<int>& sz,
+           std::vector<int>& ix) {
+  size_t c = size_t(std::lower_bound(pq.begin() + 1, pq.begin() + long(s), int(a)) - pq.begin());
+  for (size_t h = a; h < z; h++) {
     size_t b = c, heavy = 0;
     for (; c < s && size_t(pq[c]) == h; c++)
       if (!heavy || sz[c] > sz[heavy]) heavy = c;
@@ -277,6 +290,43 @@ void Indices(size_t s, const std::vector<int>& pq, std::vector<int>& sz, std::ve
       if (j != heavy) ix[j] = k, k += sz[j];
     if (heavy) ix[heavy] = k;
   }
+}
+
+// sz[h]: the nodes in position h's subtree, children before parents; then ix[h], the index of
+// q[h], top-down. The children of position h are the positions c.. with pq = h. A wide level
+// is split among the cores: its children add into their parents in pieces cut where the parent
+// changes, so no parent is added to from two cores; its parents place their children in any
+// pieces. The levels between run in order on one core. O(s).
+void Indices(size_t s, const std::vector<int>& pq, std::vector<int>& sz, std::vector<int>& ix) {
+  constexpr size_t least = size_t(1) << 14;
+  const auto wide = WideLevels(s, pq, cores > 1 ? least : s + 1);
+  sz.assign(s, 1);
+  size_t done = s;  // positions from here on have added into their parents
+  for (auto w = wide.rbegin(); w != wide.rend(); ++w) {
+    const size_t b = w->first, e = w->second;
+    for (size_t h = done; h-- > e;) sz[size_t(pq[h])] += sz[h];
+    Split(
+        b ? b : 1, e,
+        [&](size_t lo, size_t hi) {
+          auto cut = [&](size_t x) {
+            while (x > b && x < e && pq[x] == pq[x - 1]) x++;
+            return x;
+          };
+          for (size_t h = cut(lo), end = cut(hi); h < end; h++) sz[size_t(pq[h])] += sz[h];
+        },
+        least);
+    done = b;
+  }
+  for (size_t h = done; h-- > 1;) sz[size_t(pq[h])] += sz[h];
+  ix.assign(s, 0);
+  size_t from = 0;  // positions before this have placed their children
+  for (const auto& [b, e] : wide) {
+    Place(from, b, s, pq, sz, ix);
+    Split(
+        b, e, [&](size_t lo, size_t hi) { Place(lo, hi, s, pq, sz, ix); }, least);
+    from = e;
+  }
+  Place(from, s, s, pq, sz, ix);
 }
 
 }  // namespace
