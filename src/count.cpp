@@ -163,10 +163,13 @@ int Counter::JoinApart() {
   if (!a.product || --a.product->waiting == 0) {
     b = pool.Get();
     Table& tab = pool[b];
-    tab.node = a.node, tab.degree = zs[size_t(a.node)];
-    if (!a.product) tab.values.swap(a.values), tab.zeros = a.zeros;
-    if (a.product) tab.values.swap(a.product->values), tab.zeros = a.product->zeros;
-    if (a.product) tab.degree = a.product->degree;
+    tab.node = a.node;
+    if (a.product) {
+      tab.values.swap(a.product->values), tab.zeros = a.product->zeros;
+      tab.degree = a.product->degree;
+    } else {
+      tab.values.swap(a.values), tab.zeros = a.zeros, tab.degree = zs[size_t(a.node)];
+    }
   }
   forked.pop_front(), ForkApart();
   return b;
