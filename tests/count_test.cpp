@@ -154,6 +154,33 @@ TEST(Count, RenumberingIsHeavyLastPreorder) {
   }
 }
 
+// The renumbering on 1, 2, 3, 4 and 8 threads: its passes and its wide breadth-first levels are
+// split among them, and every array must be the one of one thread. Random trees past 2^20 nodes
+// (levels of about 10^5 positions) and bushier ones (a parent among the first 1000: levels of
+// hundreds of thousands), with junk pairs.
+TEST(Count, SameRenumberingOnEveryThreadCount) {
+  std::mt19937 g(4242);
+  const int was = cores;
+  for (int it = 0; it < 2; it++) {
+    const int nn = (1 << 20) + 4321;
+    Pairs ps = RandomPairs(g, nn, false);
+    if (it == 1)
+      for (auto& [p, c] : ps) p = int(g() % 1000) + 1;  // cycles among them cut some off
+    for (int j = 0; j < 50; j++) ps[g() % ps.size()].first = int(g() % uint32_t(nn + 1));
+    ASSERT_EQ(Parse(Text(nn, 1, ps)), "");
+    const std::vector<int> tw = t, sw = sons;
+    cores = 1;
+    Tree();
+    const std::vector<int> ppw = pp, zsw = zs, atw = at;
+    for (int threads : {2, 3, 4, 8}) {
+      cores = threads, t = tw, sons = sw;
+      Tree();
+      ASSERT_TRUE(pp == ppw && zs == zsw && at == atw) << "tree " << it << ", " << threads;
+    }
+  }
+  cores = was;
+}
+
 TEST_P(CountAtLevel, StressTinyAgainstEnumeration) {
   std::mt19937 g(12345);
   for (int it = 0; it < 20000; it++) {

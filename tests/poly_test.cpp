@@ -50,6 +50,25 @@ TEST_P(Poly, CyclicIsExact) {
   }
 }
 
+// Interpolation by ranges of terms (what the cores sum apart): any tiling of [0, d] gives the
+// value at x, for tables below and past P values and x past 2^31.
+TEST_P(Poly, InterpolationByRanges) {
+  std::mt19937 g(5);
+  for (int d : {0, 1, 7, 300, P - 1, P + 20, 70000}) {
+    std::vector<uint32_t> h(size_t(d) + 1);
+    for (auto& v : h) v = g() % 4 ? uint32_t(g() % P) : 0;
+    for (long long x : {d + 1LL, 123456789LL, 2147483647LL, 5000000000LL}) {
+      const uint32_t whole = Interp(h, x);
+      uint32_t sum = 0;
+      for (size_t a = 0; a < h.size();) {
+        const size_t b = std::min(h.size(), a + 1 + g() % 20000);
+        sum = (sum + Interp(h, x, a, b)) % P, a = b;
+      }
+      ASSERT_EQ(sum, whole) << "d=" << d << " x=" << x;
+    }
+  }
+}
+
 // Tables of degree 0 to P - 1 whose first values are 0, lengthened by Lengthen's choice, by the
 // recurrence and by the convolution (alone, and sharing it with a second table) to at most P
 // values, then by the period; checked against
