@@ -140,18 +140,26 @@ void Counter::ForkApart() {
     if (z >= P) a->product = &products.find(parent)->second;
     a->task = Fork([a, z, M = M, len = Need(zs[size_t(parent)], M)] {
       a->values = Counter(a->node, Need(z, M)).Run(&a->zeros);
-      if (!a->product) return;
-      Lengthen(a->values, len, z, a->zeros);
-      Product& prod = *a->product;
-      std::lock_guard<std::mutex> lock(prod.mu);
-      prod.degree += z;
-      if (prod.values.empty()) return prod.values.swap(a->values), void(prod.zeros = a->zeros);
-      const int from = std::max(prod.zeros, a->zeros);
-      std::fill(prod.values.begin() + prod.zeros, prod.values.begin() + from, 0);
-      Mul(prod.values.data() + from, a->values.data() + from, len - from), prod.zeros = from;
-      std::vector<uint32_t>().swap(a->values);
+      if (a->product) a->product->Join(a->values, a->zeros, z, len);
     });
   }
+}
+
+// The first child's table, lengthened to len, becomes the product; a later one is lengthened as
+// it is multiplied in (MulLengthened), with the lock held only for each pass over the product,
+// so that children of one parent done at once are multiplied in at once. values is then spare.
+void Counter::Product::Join(std::vector<uint32_t>& child, int childZeros, int z, int len) {
+  std::unique_lock<std::mutex> lock(mu);
+  degree += z;
+  if (values.empty()) {
+    lock.unlock(), Lengthen(child, len, z, childZeros), lock.lock();
+    if (values.empty()) return values.swap(child), void(zeros = childZeros);
+  }
+  const int from = std::max(zeros, childZeros);  // both are 0 below from
+  std::fill(values.begin() + zeros, values.begin() + from, 0), zeros = from;
+  lock.unlock();
+  MulLengthened(values.data(), from, len, child, z, &mu);
+  std::vector<uint32_t>().swap(child);
 }
 
 // The walk has reached a light subtree counted apart: once it is done, its table, or the

@@ -110,6 +110,8 @@ class Counter {
     std::mutex mu;  // guards the rest while a child is multiplied in
     std::vector<uint32_t> values;
     int zeros = 0, degree = 0, waiting = 0;  // waiting: children the walk has not reached
+    // Multiplies in a child's table of z nodes with childZeros leading zeros, at len values.
+    void Join(std::vector<uint32_t>& child, int childZeros, int z, int len);
   };
   void FindApart();
   void ForkApart();

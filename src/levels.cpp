@@ -166,3 +166,7 @@ void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl, std::vector
               long long zb, int zlb) {
   use->poly->lengthen(a, to, z, zl, b, zb, zlb);
 }
+void MulLengthened(uint32_t* into, int from, int to, const std::vector<uint32_t>& a, long long z,
+                   std::mutex* guard) {
+  use->poly->mulLengthened(into, from, to, a, z, guard);
+}

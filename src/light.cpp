@@ -10,12 +10,17 @@
 #include "poly.h"
 #include "tree.h"
 
-// into *= b on [0, len), zeros where either has them; b is then spare. O(len).
+// into *= b on [0, len), zeros where either has them; b is then spare. O(len). A table b of P
+// nodes or more that holds fewer values is lengthened on the way, not first.
 void Counter::Fold(int into, int b, int len) {
   Table &tab = pool[into], &u = pool[b];
   const int z = std::max(tab.zeros, u.zeros);
   std::fill(tab.values.begin() + tab.zeros, tab.values.begin() + z, 0), tab.zeros = z;
-  Mul(tab.values.data() + z, u.values.data() + z, len - z);
+  if (int(u.values.size()) < len) {
+    MulLengthened(tab.values.data(), z, len, u.values, u.degree);
+  } else {
+    Mul(tab.values.data() + z, u.values.data() + z, len - z);
+  }
   pool.Free(b);
 }
 
@@ -37,6 +42,7 @@ void Counter::JoinLight(int b, int z, int parent) {
   Flush(b), Flush(pb);
   Table &tab = pool[pb], &u = pool[b];
   const int len = Need(zs[size_t(parent)], M);
-  Lengthen(tab.values, len, tab.degree, tab.zeros, &u.values, z, u.zeros), Fold(pb, b, len);
-  pool[pb].degree += z;
+  // A light child of P nodes or more is lengthened as it is folded in (no table of len made).
+  Lengthen(tab.values, len, tab.degree, tab.zeros, z < P ? &u.values : nullptr, z, u.zeros);
+  Fold(pb, b, len), pool[pb].degree += z;
 }

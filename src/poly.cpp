@@ -422,27 +422,37 @@ bool ByConvolution(long long values, long long terms, int T) {
   return values * terms > 4 * L * lg + 64;
 }
 
-// Lengthens a table held by residue class from P (D + 1) values to `to`: on class r its values
-// a[r + jP] are a polynomial of degree D in j, known for j <= D and wanted for r + jP < to, that
-// is up to T - 1 = (to - 1) div P < P, so Lagrange's formula holds (every factorial below P is
-// invertible) and each class is one convolution, exact as Lagrange says (two classes ride in
-// one transform). The classes go 16 at a time, gathered from and scattered to whole rows of P
-// entries. O(P L log L) for L >= T, against P (T - D - 1) (D + 1) products by the recurrence.
-void ByClass(uint32_t* a, int D, int to) {
+// The values of a table held by residue class past its first P (D + 1), up to `to`: on class r
+// its values a[r + jP] are a polynomial of degree D in j, known for j <= D and wanted for
+// r + jP < to, that is up to T - 1 = (to - 1) div P. Each class is one convolution when
+// `convolution` (then T <= P, so every factorial below T is invertible and Lagrange's formula
+// holds, exact as Lagrange says; two classes ride in one transform), else the recurrence. The
+// classes go G = 16 at a time, gathered from whole rows of P entries (16 entries are one cache
+// line), and put(r0, g, rows, T) takes classes r0 .. r0 + g - 1, class r0 + q at j in
+// rows[q T + j]. O(P L log L) for L >= T, or P (T - D - 1) (D + 1) by the recurrence.
+template <class Put>
+void ByClass(const uint32_t* a, int D, int to, bool convolution, Put&& put) {
   constexpr int G = 16;
   const size_t T = size_t(to - 1) / P + 1;
-  thread_local std::vector<uint32_t> rows;  // rows[q T + j]: class r0 + q at j
+  thread_local std::vector<uint32_t> rows;
   rows.resize(G * T);
   for (int r0 = 0; r0 < P; r0 += G) {
     const int g = std::min(G, P - r0);
     for (size_t j = 0; j <= size_t(D); j++)
       for (int q = 0; q < g; q++) rows[size_t(q) * T + j] = a[size_t(r0 + q) + j * P];
-    for (int q = 0; q < g; q += 2)
-      Lagrange(&rows[size_t(q) * T], D, int(T), q + 1 < g ? &rows[size_t(q + 1) * T] : nullptr, D);
-    for (size_t j = size_t(D) + 1; j < T; j++)
-      for (int q = 0; q < g && size_t(r0 + q) + j * P < size_t(to); q++)
-        a[size_t(r0 + q) + j * P] = rows[size_t(q) * T + j];
+    for (int q = 0; q < g; q += convolution ? 2 : 1) {
+      uint32_t* row = &rows[size_t(q) * T];
+      if (!convolution) Recur(row, D + 1, int(T), D, 1, 0);
+      if (convolution) Lagrange(row, D, int(T), q + 1 < g ? row + T : nullptr, D);
+    }
+    put(r0, g, rows.data(), T);
   }
+}
+
+// Whether a table held by residue class of degree D in j is lengthened to T rows by the
+// convolution rather than the recurrence. Two classes ride in one transform: each pays half.
+bool ClassesByConvolution(int D, long long T) {
+  return T <= P && ByConvolution(2 * (T - D - 1), D + 1, int(T));
 }
 
 // Lengthens a (see Lengthen) to `to` entries, but for values that the convolution should give:
@@ -454,10 +464,15 @@ int Start(std::vector<uint32_t>& a, int to, long long z, int zl) {
   if (from >= to) return 0;
   a.resize(to);
   if (z >= P) {
-    const int D = from / P - 1, T = (to - 1) / P + 1;
-    // Two classes ride in one transform: each pays half of it.
-    if (T <= P && ByConvolution(2LL * (T - D - 1), D + 1, T)) return ByClass(a.data(), D, to), 0;
-    return Recur(a.data(), from, to, D, P, 0), 0;
+    const int D = from / P - 1;
+    if (!ClassesByConvolution(D, (to - 1) / P + 1)) return Recur(a.data(), from, to, D, P, 0), 0;
+    uint32_t* out = a.data();
+    ByClass(out, D, to, true, [&](int r0, int g, const uint32_t* rows, size_t T) {
+      for (size_t j = size_t(D) + 1; j < T; j++)
+        for (int q = 0; q < g && size_t(r0 + q) + j * P < size_t(to); q++)
+          out[size_t(r0 + q) + j * P] = rows[size_t(q) * T + j];
+    });
+    return 0;
   }
   int d = int(z), T = std::min(to, P);
   if (T > from) {
@@ -483,6 +498,40 @@ void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl, std::vector
   if (tb) Recur(b->data(), tb, to, 0, P, 0);
 }
 
-extern const PolyTable poly{Binom, Interp, Recur, Lagrange, Cyclic, Sums, Lengthen};
+// into *= a's values on [from, to), those past a's own computed a class group at a time and
+// multiplied in at once, so that no table of `to` entries is made: a light child joins a table
+// of its parent's length without a copy of that length. Every pass over into holds guard, if
+// given, so that other threads may multiply into it meanwhile (the order of the factors does not
+// change the product). O(to - from) plus what lengthening a costs.
+void MulLengthened(uint32_t* into, int from, int to, const std::vector<uint32_t>& a, long long z,
+                   std::mutex* guard) {
+  auto held = [guard](auto&& pass) {
+    if (!guard) return pass();
+    std::lock_guard<std::mutex> lock(*guard);
+    pass();
+  };
+  const int have = int(std::min<size_t>(a.size(), size_t(to)));
+  constexpr int Run = 1 << 20;  // entries per pass over the known values, so guard is let go
+  for (int m0 = from; m0 < have; m0 += Run)
+    held([&] {
+      for (int m = m0; m < std::min(have, m0 + Run); m++)
+        into[m] = uint32_t(uint64_t(into[m]) * a[size_t(m)] % P);
+    });
+  if (have == to) return;
+  // Past its own values a is a table of z >= P nodes, held by residue class at P (D + 1) values
+  // (or more): each class a polynomial of degree D = z div P (see Lengthen).
+  const int D = int(z / P), T = (to - 1) / P + 1, first = std::max(from, have);
+  ByClass(a.data(), D, to, ClassesByConvolution(D, T),
+          [&](int r0, int g, const uint32_t* rows, size_t Tr) {
+            held([&] {
+              for (size_t j = size_t(first) / P; j < Tr; j++)
+                for (int q = 0; q < g; q++)
+                  if (const size_t m = size_t(r0 + q) + j * P; m >= size_t(first) && m < size_t(to))
+                    into[m] = uint32_t(uint64_t(into[m]) * rows[size_t(q) * Tr + j] % P);
+            });
+          });
+}
+
+extern const PolyTable poly{Binom, Interp, Recur, Lagrange, Cyclic, Sums, Lengthen, MulLengthened};
 
 }  // namespace DRAVOK_ISA

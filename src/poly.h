@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 // C(a, b) mod P for 0 <= a, b, by Lucas's theorem. O(log_P a).
@@ -37,6 +38,12 @@ std::vector<uint32_t> Sums(const uint32_t* a, int R, long long k);
 void Lengthen(std::vector<uint32_t>& a, int to, long long z, int zl,
               std::vector<uint32_t>* b = nullptr, long long zb = 0, int zlb = 0);
 
+// into[m] = into[m] a(m) mod P for from <= m < to, a(m) the values of a, the table of a subtree
+// of z >= P nodes as the count holds it, lengthened as Lengthen would, without making that table.
+// Each pass over into holds guard, if given: several threads may multiply into one table.
+void MulLengthened(uint32_t* into, int from, int to, const std::vector<uint32_t>& a, long long z,
+                   std::mutex* guard = nullptr);
+
 // One instruction-set level's copies of the functions above (see levels.h).
 struct PolyTable {
   decltype(&Binom) binom;
@@ -46,4 +53,5 @@ struct PolyTable {
   decltype(&Cyclic) cyclic;
   decltype(&Sums) sums;
   decltype(&Lengthen) lengthen;
+  decltype(&MulLengthened) mulLengthened;
 };

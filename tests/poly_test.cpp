@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <random>
 
 #include "at_level.h"
@@ -209,19 +210,37 @@ TEST_P(Poly, StepsAgainstPrefixSums) {
 
 // Tables held by residue class (subtrees of at least P nodes): each class a polynomial of
 // degree D in m div P, lengthened by the convolution on each class where that pays, which must
-// give what the recurrence of step P gives, up to an end that is not a whole row.
+// give what the recurrence of step P gives, up to an end that is not a whole row. Multiplied
+// into another table while lengthened (by either method, from anywhere, from a table that holds
+// more than its rows, with a lock or none), they must give the product of the two.
 TEST_P(Poly, ByClassAgainstRecurrence) {
   std::mt19937 g(41);
-  for (auto [D, Dn, cut] :
-       {std::tuple{0, 50, 0}, {1, 40, 0}, {3, 200, 17}, {40, 300, 5000}, {120, 160, 1}}) {
+  std::mutex guard;
+  for (auto [D, Dn, cut, extra] : {std::tuple{0, 50, 0, 0},
+                                   {1, 40, 0, 5},
+                                   {3, 200, 17, 0},
+                                   {40, 300, 5000, 0},
+                                   {40, 45, 3, 700},
+                                   {120, 160, 1, 0}}) {
     std::vector<uint32_t> a(size_t(P) * size_t(D + 1));
     for (uint32_t& x : a) x = uint32_t(g() % P);
     const int to = P * (Dn + 1) - cut;
     std::vector<uint32_t> want = a;
     want.resize(size_t(to)), Recur(want.data(), int(a.size()), to, D, P, 0);
-    Lengthen(a, to, 1LL * P * D + P / 2, 0);
+    const long long z = 1LL * P * D + P / 2;
+    std::vector<uint32_t> held(want.begin(), want.begin() + ptrdiff_t(a.size()) + extra);
+    Lengthen(a, to, z, 0);
     ASSERT_EQ(a.size(), want.size());
     for (size_t m = 0; m < want.size(); m++) ASSERT_EQ(a[m], want[m]) << "D=" << D << " m=" << m;
+    for (int from : {P * D + 7, int(held.size()) + 1, to - 2}) {
+      std::vector<uint32_t> into(want.size());
+      for (uint32_t& x : into) x = uint32_t(g() % P);
+      const std::vector<uint32_t> before = into;
+      MulLengthened(into.data(), from, to, held, z, from % 2 ? &guard : nullptr);
+      for (size_t m = 0; m < want.size(); m++)
+        ASSERT_EQ(into[m], m < size_t(from) ? before[m] : before[m] * want[m] % P)
+            << "D=" << D << " to=" << to << " from=" << from << " m=" << m;
+    }
   }
 }
 
