@@ -428,14 +428,25 @@ bool ByConvolution(long long values, long long terms, int T) {
 // `convolution` (then T <= P, so every factorial below T is invertible and Lagrange's formula
 // holds, exact as Lagrange says; two classes ride in one transform), else the recurrence. The
 // classes go G = 16 at a time, gathered from whole rows of P entries (16 entries are one cache
-// line), and put(r0, g, rows, T) takes classes r0 .. r0 + g - 1, class r0 + q at j in
-// rows[q T + j]. O(P L log L) for L >= T, or P (T - D - 1) (D + 1) by the recurrence.
+// line), and are handed back the same way: put(r0, v, T) takes v[j G + q] = class r0 + q at j
+// for D < j < T and q < min(G, P - r0). O(P L log L) for L >= T, or P (T - D - 1) (D + 1) by
+// the recurrence.
+constexpr int G = 16;
+
+// Rows ahead that a pass over a class group asks the memory for: each row's line is P entries
+// from the last, a stride the processor's own prefetching does not follow.
+constexpr size_t Ahead = 8;
+
+// x[i] = x[i] y[i] mod P for i < len: residues below P, so the product fits in 32 bits.
+void MulRun(uint32_t* __restrict x, const uint32_t* __restrict y, size_t len) {
+  for (size_t i = 0; i < len; i++) x[i] = x[i] * y[i] % P;
+}
+
 template <class Put>
 void ByClass(const uint32_t* a, int D, int to, bool convolution, Put&& put) {
-  constexpr int G = 16;
   const size_t T = size_t(to - 1) / P + 1;
-  thread_local std::vector<uint32_t> rows;
-  rows.resize(G * T);
+  thread_local std::vector<uint32_t> rows, cols;  // class r0 + q at j: rows[q T + j], cols[j G + q]
+  rows.resize(G * T), cols.resize(G * T);
   for (int r0 = 0; r0 < P; r0 += G) {
     const int g = std::min(G, P - r0);
     for (size_t j = 0; j <= size_t(D); j++)
@@ -445,7 +456,11 @@ void ByClass(const uint32_t* a, int D, int to, bool convolution, Put&& put) {
       if (!convolution) Recur(row, D + 1, int(T), D, 1, 0);
       if (convolution) Lagrange(row, D, int(T), q + 1 < g ? row + T : nullptr, D);
     }
-    put(r0, g, rows.data(), T);
+    // Turned by tiles of G x G, so that both sides stay in the first-level cache.
+    for (size_t j0 = size_t(D) + 1; j0 < T; j0 += G)
+      for (int q = 0; q < g; q++)
+        for (size_t j = j0; j < std::min(j0 + G, T); j++) cols[j * G + size_t(q)] = rows[q * T + j];
+    put(r0, cols.data(), T);
   }
 }
 
@@ -467,10 +482,11 @@ int Start(std::vector<uint32_t>& a, int to, long long z, int zl) {
     const int D = from / P - 1;
     if (!ClassesByConvolution(D, (to - 1) / P + 1)) return Recur(a.data(), from, to, D, P, 0), 0;
     uint32_t* out = a.data();
-    ByClass(out, D, to, true, [&](int r0, int g, const uint32_t* rows, size_t T) {
-      for (size_t j = size_t(D) + 1; j < T; j++)
-        for (int q = 0; q < g && size_t(r0 + q) + j * P < size_t(to); q++)
-          out[size_t(r0 + q) + j * P] = rows[size_t(q) * T + j];
+    ByClass(out, D, to, true, [&](int r0, const uint32_t* v, size_t T) {
+      for (size_t j = size_t(D) + 1; j < T; j++) {
+        const size_t m = size_t(r0) + j * P, e = std::min({m + G, size_t(to), (j + 1) * P});
+        if (m < e) std::copy(v + j * G, v + j * G + (e - m), out + m);
+      }
     });
     return 0;
   }
@@ -513,23 +529,21 @@ void MulLengthened(uint32_t* into, int from, int to, const std::vector<uint32_t>
   const int have = int(std::min<size_t>(a.size(), size_t(to)));
   constexpr int Run = 1 << 20;  // entries per pass over the known values, so guard is let go
   for (int m0 = from; m0 < have; m0 += Run)
-    held([&] {
-      for (int m = m0; m < std::min(have, m0 + Run); m++)
-        into[m] = uint32_t(uint64_t(into[m]) * a[size_t(m)] % P);
-    });
+    held([&] { MulRun(into + m0, a.data() + m0, size_t(std::min(have, m0 + Run) - m0)); });
   if (have == to) return;
   // Past its own values a is a table of z >= P nodes, held by residue class at P (D + 1) values
   // (or more): each class a polynomial of degree D = z div P (see Lengthen).
   const int D = int(z / P), T = (to - 1) / P + 1, first = std::max(from, have);
-  ByClass(a.data(), D, to, ClassesByConvolution(D, T),
-          [&](int r0, int g, const uint32_t* rows, size_t Tr) {
-            held([&] {
-              for (size_t j = size_t(first) / P; j < Tr; j++)
-                for (int q = 0; q < g; q++)
-                  if (const size_t m = size_t(r0 + q) + j * P; m >= size_t(first) && m < size_t(to))
-                    into[m] = uint32_t(uint64_t(into[m]) * rows[size_t(q) * Tr + j] % P);
-            });
-          });
+  ByClass(a.data(), D, to, ClassesByConvolution(D, T), [&](int r0, const uint32_t* v, size_t Tr) {
+    held([&] {
+      for (size_t j = std::max(size_t(D) + 1, size_t(first) / P); j < Tr; j++) {
+        const size_t m = size_t(r0) + j * P, e = std::min({m + G, size_t(to), (j + 1) * P});
+        const size_t b = std::max(m, size_t(first));
+        if (j + Ahead < Tr) __builtin_prefetch(into + m + Ahead * P, 1);
+        if (b < e) MulRun(into + b, v + j * G + (b - m), e - b);
+      }
+    });
+  });
 }
 
 extern const PolyTable poly{Binom, Interp, Recur, Lagrange, Cyclic, Sums, Lengthen, MulLengthened};
