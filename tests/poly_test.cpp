@@ -212,7 +212,8 @@ TEST_P(Poly, StepsAgainstPrefixSums) {
 // degree D in m div P, lengthened by the convolution on each class where that pays, which must
 // give what the recurrence of step P gives, up to an end that is not a whole row. Multiplied
 // into another table while lengthened (by either method, from anywhere, from a table that holds
-// more than its rows, with a lock or none), they must give the product of the two.
+// more than its rows, with a lock or none), they must give the product of the two. The last
+// table, of 2^24 entries or more, has its classes lengthened on every core.
 TEST_P(Poly, ByClassAgainstRecurrence) {
   std::mt19937 g(41);
   std::mutex guard;
@@ -221,7 +222,8 @@ TEST_P(Poly, ByClassAgainstRecurrence) {
                                    {3, 200, 17, 0},
                                    {40, 300, 5000, 0},
                                    {40, 45, 3, 700},
-                                   {120, 160, 1, 0}}) {
+                                   {120, 160, 1, 0},
+                                   {40, 560, 0, 0}}) {
     std::vector<uint32_t> a(size_t(P) * size_t(D + 1));
     for (uint32_t& x : a) x = uint32_t(g() % P);
     const int to = P * (Dn + 1) - cut;
