@@ -147,12 +147,14 @@ void Counter::ForkApart() {
 
 // The first child's table, lengthened to len, becomes the product; a later one is lengthened as
 // it is multiplied in (MulLengthened), with the lock held only for each pass over the product,
-// so that children of one parent done at once are multiplied in at once. values is then spare.
+// so that children of one parent done at once are multiplied in at once. child is then spare.
 void Counter::Product::Join(std::vector<uint32_t>& child, int childZeros, int z, int len) {
   std::unique_lock<std::mutex> lock(mu);
   degree += z;
   if (values.empty()) {
     lock.unlock(), Lengthen(child, len, z, childZeros), lock.lock();
+    // Another child may have become the product while the lock was let go.
+    // cppcheck-suppress knownConditionTrueFalse
     if (values.empty()) return values.swap(child), void(zeros = childZeros);
   }
   const int from = std::max(zeros, childZeros);  // both are 0 below from
