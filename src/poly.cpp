@@ -19,6 +19,9 @@
 
 namespace DRAVOK_ISA {
 
+// a *= b pointwise mod P: this level's copy (kernels.cpp).
+void Mul(uint32_t* __restrict a, const uint32_t* __restrict b, int M);
+
 namespace {
 
 // The tables below are plain arrays, zero before they are made: a namespace-scope vector would
@@ -438,17 +441,12 @@ constexpr int G = 16;
 // from the last, a stride the processor's own prefetching does not follow.
 constexpr size_t Ahead = 8;
 
-// x[i] = x[i] y[i] mod P for i < len: residues below P, so the product fits in 32 bits.
-void MulRun(uint32_t* __restrict x, const uint32_t* __restrict y, size_t len) {
-  for (size_t i = 0; i < len; i++) x[i] = x[i] * y[i] % P;
-}
-
 template <class Put>
 void ByClass(const uint32_t* a, int D, int to, bool convolution, Put&& put) {
   const size_t T = size_t(to - 1) / P + 1;
   auto group = [&](int r0) {
-    thread_local std::vector<uint32_t> rows,
-        cols;  // class r0 + q at j: rows[q T + j], cols[j G + q]
+    // Class r0 + q at j: rows[q T + j] (as the lengthening wants it), cols[j G + q] (as put does).
+    thread_local std::vector<uint32_t> rows, cols;
     rows.resize(G * T), cols.resize(G * T);
     const int g = std::min(G, P - r0);
     for (size_t j = 0; j <= size_t(D); j++)
@@ -542,7 +540,7 @@ void MulLengthened(uint32_t* into, int from, int to, const std::vector<uint32_t>
   const int have = int(std::min<size_t>(a.size(), size_t(to)));
   constexpr int Run = 1 << 20;  // entries per pass over the known values, so guard is let go
   for (int m0 = from; m0 < have; m0 += Run)
-    held([&] { MulRun(into + m0, a.data() + m0, size_t(std::min(have, m0 + Run) - m0)); });
+    held([&] { Mul(into + m0, a.data() + m0, std::min(have, m0 + Run) - m0); });
   if (have == to) return;
   // Past its own values a is a table of z >= P nodes, held by residue class at P (D + 1) values
   // (or more): each class a polynomial of degree D = z div P (see Lengthen).
@@ -553,7 +551,7 @@ void MulLengthened(uint32_t* into, int from, int to, const std::vector<uint32_t>
         const size_t m = size_t(r0) + j * P, e = std::min({m + G, size_t(to), (j + 1) * P});
         const size_t b = std::max(m, size_t(first));
         if (j + Ahead < Tr) __builtin_prefetch(into + m + Ahead * P, 1);
-        if (b < e) MulRun(into + b, v + j * G + (b - m), e - b);
+        if (b < e) Mul(into + b, v + j * G + (b - m), int(e - b));
       }
     });
   });
