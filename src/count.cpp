@@ -129,8 +129,8 @@ void Counter::FindApart() {
 
 // Forks the next light subtrees to be counted apart, 4 per core ahead of the walk: enough to keep
 // every core busy, few enough that the tables done early but not yet joined stay few. A table of
-// P nodes or more is lengthened to its parent's values and multiplied into its parent's product
-// there, as its join would (the order of the factors does not change the product).
+// P nodes or more joins its parent's product there, as its join would (the order of the factors
+// does not change the product).
 void Counter::ForkApart() {
   while (nextApart < apart.size() && forked.size() < 4 * size_t(cores.load())) {
     forked.push_back(std::make_unique<Apart>());
@@ -140,28 +140,57 @@ void Counter::ForkApart() {
     if (z >= P) a->product = &products.find(parent)->second;
     a->task = Fork([a, z, M = M, len = Need(zs[size_t(parent)], M)] {
       a->values = Counter(a->node, Need(z, M)).Run(&a->zeros);
-      if (a->product) a->product->Join(a->values, a->zeros, z, len);
+      if (a->product) a->product->Join({std::move(a->values), a->zeros, z}, len);
     });
   }
 }
 
-// The first child's table, lengthened to len, becomes the product; a later one is lengthened as
-// it is multiplied in (MulLengthened), with the lock held only for each pass over the product,
-// so that children of one parent done at once are multiplied in at once. child is then spare.
-void Counter::Product::Join(std::vector<uint32_t>& child, int childZeros, int z, int len) {
+namespace {
+
+// The octave of a degree: floor(log2 d).
+int Octave(long long d) { return 63 - __builtin_clzll(uint64_t(d)); }
+
+}  // namespace
+
+// a *= b at the values that their product's degree needs, at most len; b is then spare. The
+// longer table is lengthened in place, the other as it is multiplied in (MulLengthened): O(the
+// lengthening of both to that many values).
+void Counter::Merge(Part& a, Part& b, int len) {
+  if (a.values.size() < b.values.size()) std::swap(a, b);
+  const int to = Need(a.degree + b.degree, len);
+  Lengthen(a.values, to, a.degree, a.zeros);
+  const int from = std::max(a.zeros, b.zeros);  // both are 0 below from
+  std::fill(a.values.begin() + a.zeros, a.values.begin() + from, 0), a.zeros = from;
+  MulLengthened(a.values.data(), from, to, b.values, b.degree);
+  a.degree += b.degree, b = Part();
+}
+
+// Two parts of one octave make one of the next (or above), so each table is lengthened once
+// per octave it climbs, whatever order the children come in; the lock is let go meanwhile, and
+// children done at once are multiplied on their own cores.
+void Counter::Product::Join(Part child, int len) {
   std::unique_lock<std::mutex> lock(mu);
-  degree += z;
-  if (values.empty()) {
-    lock.unlock(), Lengthen(child, len, z, childZeros), lock.lock();
-    // Another child may have become the product while the lock was let go.
-    // cppcheck-suppress knownConditionTrueFalse
-    if (values.empty()) return values.swap(child), void(zeros = childZeros);
+  for (;;) {
+    auto same = std::find_if(parts.begin(), parts.end(), [&](const Part& p) {
+      return Octave(p.degree) == Octave(child.degree);
+    });
+    if (same == parts.end()) return parts.push_back(std::move(child));
+    Part other = std::move(*same);
+    parts.erase(same);
+    lock.unlock(), Merge(child, other, len), lock.lock();
   }
-  const int from = std::max(zeros, childZeros);  // both are 0 below from
-  std::fill(values.begin() + zeros, values.begin() + from, 0), zeros = from;
-  lock.unlock();
-  MulLengthened(values.data(), from, len, child, z, &mu);
-  std::vector<uint32_t>().swap(child);
+}
+
+// The parts multiplied smallest first (their degrees at least double from one to the next, so
+// the lengthenings cost about twice the last), at most len values. Called once every child has
+// joined, so no lock is needed.
+Counter::Part Counter::Product::Whole(int len) {
+  std::sort(parts.begin(), parts.end(),
+            [](const Part& a, const Part& b) { return a.degree < b.degree; });
+  Part whole = std::move(parts[0]);
+  for (size_t k = 1; k < parts.size(); k++) Merge(whole, parts[k], len);
+  parts.clear();
+  return whole;
 }
 
 // The walk has reached a light subtree counted apart: once it is done, its table, or the
@@ -175,8 +204,8 @@ int Counter::JoinApart() {
     Table& tab = pool[b];
     tab.node = a.node;
     if (a.product) {
-      tab.values.swap(a.product->values), tab.zeros = a.product->zeros;
-      tab.degree = a.product->degree;
+      Part whole = a.product->Whole(Need(zs[size_t(pp[size_t(a.node)])], M));
+      tab.values.swap(whole.values), tab.zeros = whole.zeros, tab.degree = int(whole.degree);
     } else {
       tab.values.swap(a.values), tab.zeros = a.zeros, tab.degree = zs[size_t(a.node)];
     }

@@ -103,16 +103,28 @@ class Counter {
     int zeros = 0;
     Product* product = nullptr;
   };
-  // The product of a node's light children of P nodes or more counted apart, at the node's
-  // values: each is multiplied in as it is done, so that one table waits for the walk, not one
-  // per child, and the multiplying is done on their cores.
-  struct Product {
-    std::mutex mu;  // guards the rest while a child is multiplied in
+  // A table of a light child of P nodes or more counted apart, or a product of such: values
+  // at Need(degree) (its own, not its parent's), 0 on [0, zeros).
+  struct Part {
     std::vector<uint32_t> values;
-    int zeros = 0, degree = 0, waiting = 0;  // waiting: children the walk has not reached
-    // Multiplies in a child's table of z nodes with childZeros leading zeros, at len values.
-    void Join(std::vector<uint32_t>& child, int childZeros, int z, int len);
+    int zeros = 0;
+    long long degree = 0;
   };
+  // The product of a node's light children of P nodes or more counted apart. Lengthening each
+  // child to the node's values cost the most of a random tree of 10^8 nodes (a node there has a
+  // dozen such children, of halving sizes), so the children are multiplied together at the
+  // values their own product needs: one of like degree as each comes, the rest smallest first
+  // once all are in (Whole), and the product is lengthened to the node's values once, as it
+  // joins the node's table.
+  struct Product {
+    std::mutex mu;            // guards parts
+    std::vector<Part> parts;  // at most one of each octave of degree while children come
+    int waiting = 0;          // children the walk has not reached
+    // Multiplies child in with any part of its octave, at most len values (the node's).
+    void Join(Part child, int len);
+    Part Whole(int len);  // the product of the parts, once every child has joined
+  };
+  static void Merge(Part& a, Part& b, int len);
   void FindApart();
   void ForkApart();
   int JoinApart();

@@ -249,6 +249,49 @@ TEST(Count, SameTablesOnEveryThreadCount) {
   cores = was, Counter::apartFrom = apartWas;
 }
 
+// A root over stars (a star of z nodes has h(m) = sum_{i<m} i^(z-1)), some below a chain of one
+// or two nodes (each a prefix sum, and one more leading 0): light children of P nodes and more,
+// two of one octave of degree (multiplied as the second comes) and two of others (multiplied
+// once all are in), at their own product's values, then joined to the root's; against the sum
+// taken directly. K below the tree: the larger children's tables are cut to K + 1 values.
+TEST(Count, LightProductsAgainstStars) {
+  struct Child {
+    int z, chain;  // nodes in all; nodes above the star
+  };
+  const std::vector<Child> kids = {{6 * P, 0}, {P, 0}, {P + 3, 1}, {3 * P + 5, 0}, {5 * P + 1, 2}};
+  Pairs ps;
+  int nn = 1;
+  for (auto [z, chain] : kids) {
+    int c = 1;
+    for (int k = 0; k <= chain; k++) ps.push_back({c, nn + 1}), c = ++nn;
+    for (int l = chain + 1; l < z; l++) ps.push_back({c, ++nn});
+  }
+  const int was = cores;
+  for (long long KK : {100000LL, nn - 1LL}) {
+    // h[c][k]: the table at x of child c's node k levels above its star's centre.
+    std::vector<std::vector<long long>> power(kids.size(), std::vector<long long>(P)), h;
+    for (size_t c = 0; c < kids.size(); c++) {
+      for (int r = 0; r < P; r++) power[c][size_t(r)] = PowMod(r, kids[c].z - kids[c].chain - 1);
+      h.push_back(std::vector<long long>(size_t(kids[c].chain) + 1, 0));
+    }
+    long long want = 0;
+    for (long long x = 0; x < KK; x++) {
+      long long prod = 1;
+      for (size_t c = 0; c < kids.size(); c++) prod = prod * h[c].back() % P;
+      want = (want + prod) % P;
+      for (size_t c = 0; c < kids.size(); c++) {
+        for (size_t k = h[c].size() - 1; k > 0; k--) h[c][k] = (h[c][k] + h[c][k - 1]) % P;
+        h[c][0] = (h[c][0] + power[c][size_t(x % P)]) % P;
+      }
+    }
+    for (int threads : {1, 2, 3, 8}) {
+      cores = threads;
+      EXPECT_EQ(Solve(Text(nn, KK, ps)), want) << "K=" << KK << ", " << threads << " threads";
+    }
+  }
+  cores = was;
+}
+
 // Huge K on tiny trees: h(K) = sum_j c_j C(K, j) with c_j = (Δ^j h)(0) from enumeration, and
 // C(K, j) = K (K-1) ... (K-j+1) / j! mod P, j! being invertible for j < P.
 TEST_P(CountAtLevel, StressHugeKAgainstEnumeration) {
