@@ -90,6 +90,14 @@ std::vector<uint32_t> Counter::Run(int* zeros) {
       continue;
     }
     if (zs[size_t(i)] == 1 && i > lo) continue;  // a leaf: its parent counts it
+    if (auto it = products.find(i); it != products.end() && !it->second.parts.empty()) {
+      // i's light children of P nodes or more, walked on this core (see JoinParent), join at once.
+      Part whole = it->second.Whole(Need(zs[size_t(i)], M));
+      products.erase(it);
+      const int w = pool.Get();
+      pool[w].values.swap(whole.values), pool[w].zeros = whole.zeros;
+      JoinLight(w, pool[w].degree = int(whole.degree), i);
+    }
     int b = -1;
     if (!underWay.empty() && underWay.back().first == i)
       b = underWay.back().second, underWay.pop_back();
@@ -245,13 +253,20 @@ void Counter::JoinHeavyPath(int b, int i, int l) {
 }
 
 // Node i's table b joins its parent's: as the largest child's it becomes the parent's table
-// under way; a light child's is multiplied in (see light.cpp).
+// under way; a light child's is multiplied in (see light.cpp), but for one of P nodes or more
+// (walked here on one core, else counted apart), which waits in the parent's product for its
+// siblings of that size, joined once the walk reaches the parent (see Product).
 void Counter::JoinParent(int b, int i) {
-  const int parent = pp[size_t(i)];
+  const int parent = pp[size_t(i)], z = zs[size_t(i)];
   if (underWay.empty() || underWay.back().first != parent) {
     underWay.emplace_back(parent, b);
+  } else if (z >= P) {
+    Flush(b);
+    products[parent].Join({std::move(pool[b].values), pool[b].zeros, z},
+                          Need(zs[size_t(parent)], M));
+    pool.Free(b);
   } else {
-    JoinLight(b, zs[size_t(i)], parent);
+    JoinLight(b, z, parent);
   }
 }
 

@@ -103,19 +103,19 @@ class Counter {
     int zeros = 0;
     Product* product = nullptr;
   };
-  // A table of a light child of P nodes or more counted apart, or a product of such: values
-  // at Need(degree) (its own, not its parent's), 0 on [0, zeros).
+  // A table of a light child of P nodes or more, or a product of such: values at Need(degree)
+  // (its own, not its parent's), 0 on [0, zeros).
   struct Part {
     std::vector<uint32_t> values;
     int zeros = 0;
     long long degree = 0;
   };
-  // The product of a node's light children of P nodes or more counted apart. Lengthening each
-  // child to the node's values cost the most of a random tree of 10^8 nodes (a node there has a
-  // dozen such children, of halving sizes), so the children are multiplied together at the
-  // values their own product needs: one of like degree as each comes, the rest smallest first
-  // once all are in (Whole), and the product is lengthened to the node's values once, as it
-  // joins the node's table.
+  // The product of a node's light children of P nodes or more (counted apart, or on one core
+  // by the walk). Lengthening each child to the node's values cost the most of a random tree of
+  // 10^8 nodes (a node there has a dozen such children, of halving sizes), so the children are
+  // multiplied together at the values their own product needs: one of like degree as each
+  // comes, the rest smallest first once all are in (Whole), and the product is lengthened to the
+  // node's values once, as it joins the node's table.
   struct Product {
     std::mutex mu;            // guards parts
     std::vector<Part> parts;  // at most one of each octave of degree while children come
