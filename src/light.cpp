@@ -2,7 +2,8 @@
 // and all (see batch.cpp); the others multiply into it. Small light children (z < P nodes) are
 // multiplied together at as many values as their product's degree needs, so that the product
 // is lengthened to the parent's values once, not each of them, and joins the parent's step as
-// its factor; a large one is folded into the largest child's table at the parent's values.
+// its factor; the large ones, multiplied together first (see Counter::Product), are folded into
+// the largest child's table at the parent's values.
 #include <algorithm>
 
 #include "count.h"
