@@ -92,6 +92,10 @@ class Counter {
   // Light subtrees of at least this many nodes are counted apart, on any core (see Run); 2^13
   // (the tests lower it, to fork on small trees).
   static int apartFrom;
+  // The large light children of a node of at least this many values are multiplied together
+  // by octaves of degree, of a smaller one at its values at once (see Product); 2^21 (the tests
+  // lower it).
+  static int octavesFrom;
 
  private:
   // A light subtree counted apart: its table (below P nodes), or the product it joins.
@@ -122,6 +126,7 @@ class Counter {
     int waiting = 0;          // children the walk has not reached
     // Multiplies child in with any part of its octave, at most len values (the node's).
     void Join(Part child, int len);
+    void JoinAtLen(Part child, int len);
     Part Whole(int len);  // the product of the parts, once every child has joined
   };
   static void Merge(Part& a, Part& b, int len);

@@ -252,8 +252,9 @@ TEST(Count, SameTablesOnEveryThreadCount) {
 // A root over stars (a star of z nodes has h(m) = sum_{i<m} i^(z-1)), some below a chain of one
 // or two nodes (each a prefix sum, and one more leading 0): light children of P nodes and more,
 // two of one octave of degree (multiplied as the second comes) and two of others (multiplied
-// once all are in), at their own product's values, then joined to the root's; against the sum
-// taken directly. K below the tree: the larger children's tables are cut to K + 1 values.
+// once all are in), at their own product's values, then joined to the root's, or at once at the
+// root's values; against the sum taken directly. K below the tree: the larger children's tables
+// are cut to K + 1 values.
 TEST(Count, LightProductsAgainstStars) {
   struct Child {
     int z, chain;  // nodes in all; nodes above the star
@@ -284,12 +285,14 @@ TEST(Count, LightProductsAgainstStars) {
         h[c][0] = (h[c][0] + power[c][size_t(x % P)]) % P;
       }
     }
-    for (int threads : {1, 2, 3, 8}) {
-      cores = threads;
-      EXPECT_EQ(Solve(Text(nn, KK, ps)), want) << "K=" << KK << ", " << threads << " threads";
-    }
+    for (int threads : {1, 2, 3, 8})
+      for (int octaves : {1 << 21, 1}) {  // the product at the root's values, or by octaves
+        cores = threads, Counter::octavesFrom = octaves;
+        EXPECT_EQ(Solve(Text(nn, KK, ps)), want)
+            << "K=" << KK << ", " << threads << " threads, octaves from " << octaves;
+      }
   }
-  cores = was;
+  cores = was, Counter::octavesFrom = 1 << 21;
 }
 
 // Huge K on tiny trees: h(K) = sum_j c_j C(K, j) with c_j = (Δ^j h)(0) from enumeration, and
