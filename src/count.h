@@ -126,6 +126,7 @@ class Counter {
     int waiting = 0;          // children the walk has not reached
     // Multiplies child in with any part of its octave, at most len values (the node's).
     void Join(Part child, int len);
+    // Below octavesFrom values: multiplies child into the one part, made at len values.
     void JoinAtLen(Part child, int len);
     Part Whole(int len);  // the product of the parts, once every child has joined
   };
