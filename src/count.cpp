@@ -91,7 +91,9 @@ std::vector<uint32_t> Counter::Run(int* zeros) {
       continue;
     }
     if (zs[size_t(i)] == 1 && i > lo) continue;  // a leaf: its parent counts it
-    if (auto it = products.find(i); it != products.end() && !it->second.parts.empty()) {
+    // Only a node of more than 2P nodes has a light child of P or more (its largest is larger).
+    if (auto it = zs[size_t(i)] > 2 * P ? products.find(i) : products.end();
+        it != products.end() && !it->second.parts.empty()) {
       // i's light children of P nodes or more, walked on this core (see JoinParent), join at once.
       Part whole = it->second.Whole(Need(zs[size_t(i)], M));
       products.erase(it);
