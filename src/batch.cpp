@@ -25,6 +25,14 @@ int After(int z, int zx, int l) {
   return std::max(z, zx >= 0 ? std::max(zx, int(l > 0)) : int(l > 0)) + 1;
 }
 
+// Asks for the rows of the block at entry m of a table of T values by rows, period G, to be
+// brought into this core's cache, for writing.
+void Fetch(const Table& tab, int m, int T, int G) {
+  if (m >= T) return;
+  const uint16_t* w = tab.rows.data() + size_t(m / G) * size_t(G + 64) + size_t(m % G);
+  for (int k = 0; k < std::min(Blk, G - m % G); k += 32) __builtin_prefetch(w + k, 1);
+}
+
 }  // namespace
 
 // The blocks of a table of T values by rows from entry m: f(m, u, have, len, o) for len
@@ -171,8 +179,12 @@ int Counter::Factors(int b, const std::vector<int>& s, int T) {
 }
 
 // The r steps block by block by rows. The entries below the table's zeros are 0 and stay 0. A
-// long batch runs on two cores at once: here the first r1 steps over each block, there the
-// others over the blocks done here, a block behind, with sums carried of their own.
+// long batch runs on two cores at once, as a pipeline: the head runs the first r1 steps over
+// each block, the tail the others over the blocks the head is done with, with sums carried of
+// their own. A block the other core wrote last is in that core's cache, and fetching it line by
+// line as the steps reach it cost each core about a third of its time on a caterpillar of
+// 5*10^5 nodes: so each stage asks for its next block while it runs the steps over this one,
+// and the tail stays a block further behind, so that the block it asks for is done.
 void Counter::StepsByRows(int b, int r, int T, bool laid) {
   Table& tab = pool[b];
   const int G = std::min(T, P), z0 = tab.zeros, from = z0 - z0 % G % Blk;
@@ -180,27 +192,32 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
   if (!laid)
     tab.rows.resize(size_t((T + G - 1) / G) * (G + 64)), tab.rowValues = T, tab.rowFrom = from;
   const int r1 = cores > 1 && r >= 8 && 1LL * r * (T - from) >= 1LL << 22 ? r / 2 : r;
+  int blocks = 0;
+  Blocks(from, T, [&](int, int, int, int, int) { blocks++; });
   std::atomic<int> done{0};
   auto rest = [&] {
+    // Its own scratch, apart from the head's: the carries change at every step of every block.
+    std::vector<const uint16_t*> gv(size_t(r - r1)), gq(size_t(r - r1));
+    std::vector<uint16_t> carry(size_t(r - r1));
     int i = 0;
-    Blocks(from, T, [&](int, int u, int, int len, int o) {
-      while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+    Blocks(from, T, [&](int m, int u, int, int len, int o) {
+      while (done.load(std::memory_order_acquire) <= std::min(i + 1, blocks - 1))
+        std::this_thread::yield();
+      Fetch(tab, m + len, T, G);
       for (size_t j = 0; j < size_t(r - r1); j++) {
         const Rows& g = factor[size_t(r1) + j];
-        bv2[j] = At(g.values, u), bq2[j] = At(g.quotients, u);
+        gv[j] = At(g.values, u), gq[j] = At(g.quotients, u);
       }
-      Steps(tab.rows.data() + o, len, r - r1, bv2.data(), bq2.data(), c2.data()), i++;
+      Steps(tab.rows.data() + o, len, r - r1, gv.data(), gq.data(), carry.data()), i++;
     });
   };
   TaskRef other;  // the steps from r1 on, on another core if one is free, else here at the end
-  if (r1 < r) {
-    c2.assign(size_t(r - r1), 0), bv2.resize(size_t(r - r1)), bq2.resize(size_t(r - r1));
-    other = Fork(rest);
-  }
+  if (r1 < r) other = Fork(rest);
   const uint32_t* f = tab.values.data();
   Blocks(from, T, [&](int m, int u, int have, int len, int o) {
     uint16_t* w = tab.rows.data() + o;
     if (!laid) ToRows(f + m, have, len, w);
+    Fetch(tab, m + len, T, G);
     for (size_t j = 0; j < size_t(r1); j++)
       bv[j] = At(factor[j].values, u), bq[j] = At(factor[j].quotients, u);
     Steps(w, len, r1, bv.data(), bq.data(), c.data());

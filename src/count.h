@@ -173,12 +173,12 @@ class Counter {
   std::deque<std::unique_ptr<Apart>> forked;  // forked and not yet joined, in the same order
   std::map<int, Product> products;            // by the index of the node they belong to
   // A batch's scratch, kept from call to call: its steps, each step's factor by rows and key,
-  // the sums carried from block to block (c, and c2 for the steps on the other core), and the
+  // the sums carried from block to block (c; the steps on the other core keep their own), and the
   // factors at the block under way.
   std::vector<int> batch;
   std::vector<Rows> factor;
   std::vector<std::vector<uint32_t>> key;
   std::vector<std::vector<uint16_t>> laidOut;
-  std::vector<uint16_t> c, c2;
-  std::vector<const uint16_t*> bv, bq, bv2, bq2;
+  std::vector<uint16_t> c;
+  std::vector<const uint16_t*> bv, bq;
 };

@@ -235,7 +235,7 @@ TEST(Count, SameTablesOnEveryThreadCount) {
     }
   }
   // A heavy path of 200 nodes with a leaf each over a star of 70001: its batches of steps are
-  // split between two threads, one a block behind the other.
+  // split between two threads, the second two blocks behind the first.
   Pairs ps;
   for (int v = 2; v <= 200; v++) ps.push_back({v - 1, v}), ps.push_back({v - 1, 70200 + v});
   for (int v = 201; v <= 70201; v++) ps.push_back({200, v});
@@ -467,7 +467,7 @@ long long caterpillar_naive(long long k, long long K_) {
 // Closed forms for huge K and s >= P: chains C(K, n); stars; brooms (a unary run of every
 // length around 1, 2, P and past it over a star, whose runs are cut into prefix sums at once);
 // caterpillars e_k(0..K-1) (a heavy path of steps with a leaf each, past P nodes; the longest
-// runs its batches of steps on two cores).
+// runs its batches of steps on one core and on two).
 TEST_P(CountAtLevel, ClosedForms) {
   auto chain = [](int nn) {
     Pairs ps;
@@ -525,7 +525,14 @@ TEST_P(CountAtLevel, ClosedForms) {
     Pairs ps;  // spine 1..k, leaf k + j under spine node j
     for (int v = 2; v <= k; v++) ps.push_back({v - 1, v});
     for (int j = 1; j <= k; j++) ps.push_back({j, k + j});
-    EXPECT_EQ(Solve(Text(2 * k, KK, ps)), caterpillar_naive(k, KK)) << "caterpillar " << k;
+    // The longest on one to three cores: its batches of steps run as a pipeline of two.
+    const int was = cores;
+    for (int threads : k > 2 * P ? std::vector<int>{1, 2, 3} : std::vector<int>{was}) {
+      cores = threads;
+      EXPECT_EQ(Solve(Text(2 * k, KK, ps)), caterpillar_naive(k, KK))
+          << "caterpillar " << k << ", " << threads << " threads";
+    }
+    cores = was;
   }
   // With 0 to 3 leaves per spine node, and now and then a light child over a leaf, the steps'
   // factors differ (none, powers, light products), and each core must take its own: two cores
