@@ -185,8 +185,8 @@ int Counter::Factors(int b, const std::vector<int>& s, int T) {
 // line as the steps reach it cost each core about a third of its time on a caterpillar of
 // 5*10^5 nodes: so each stage asks for its next block while it runs the steps over this one,
 // and the tail stays a block further behind, so that the block it asks for is done. From 2^20
-// entry-steps on (a millisecond's work on one core) the split pays: on a deep random tree of
-// 4*10^5 nodes 2^20 took 0.97 of the time 2^22 did, 2^18 no less.
+// entry-steps on (about 0.1 ms on one core) the split pays: on a deep random tree of 4*10^5
+// nodes 2^20 took 0.97 of the time 2^22 did, 2^18 no less.
 void Counter::StepsByRows(int b, int r, int T, bool laid) {
   Table& tab = pool[b];
   const int G = std::min(T, P), z0 = tab.zeros, from = z0 - z0 % G % Blk;
