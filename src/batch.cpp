@@ -194,10 +194,10 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
   if (!laid)
     tab.rows.resize(size_t((T + G - 1) / G) * (G + 64)), tab.rowValues = T, tab.rowFrom = from;
   const int r1 = cores > 1 && r >= 8 && 1LL * r * (T - from) >= 1LL << 20 ? r / 2 : r;
-  int blocks = 0;
-  Blocks(from, T, [&](int, int, int, int, int) { blocks++; });
   std::atomic<int> done{0};
   auto rest = [&] {
+    int blocks = 0;
+    Blocks(from, T, [&](int, int, int, int, int) { blocks++; });
     // Its own scratch, apart from the head's: the carries change at every step of every block.
     std::vector<const uint16_t*> gv(size_t(r - r1)), gq(size_t(r - r1));
     std::vector<uint16_t> carry(size_t(r - r1));
