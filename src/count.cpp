@@ -307,11 +307,11 @@ std::vector<uint32_t> Df(int v, int M) { return Counter(at[size_t(v)], M).Run();
 // Time O(n + s * min(K', s)) at worst; Df says what the tables really cost.
 int Count() {
   int s = Tree();
-  // The count reads pp and zs from the root's index 0 on, not t or at, nor the renumbering's
-  // spare arrays: 16 bytes a node back, by another core while this one counts, or here where
-  // memory counts (handing t and at back took 4% of a run on 10^7 nodes with K = 50 on one
-  // core).
-  auto handBack = [] { std::vector<int>().swap(t), std::vector<int>().swap(at), DropSpares(); };
+  // The count reads pp and zs from the root's index 0 on, not at, nor the renumbering's spare
+  // arrays (t among them): 16 bytes a node back, by another core while this one counts, or here
+  // where memory counts (handing t and at back took 4% of a run on 10^7 nodes with K = 50 on
+  // one core).
+  auto handBack = [] { std::vector<int>().swap(at), DropSpares(); };
   struct Joined {  // the task, if any, is done before Count returns or throws
     TaskRef task;
     ~Joined() {

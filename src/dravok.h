@@ -66,8 +66,8 @@ class Gather {
 std::string Read(std::string& note);
 
 // Renumbers the nodes reachable from root (through t, from parent to child) in the order Df
-// works in. Returns how many there are, root included. Releases sons, which the count does
-// not read (its memory serves the count's own arrays).
+// works in. Returns how many there are, root included. Releases sons and t, which the count
+// does not read (their memory serves the renumbering's own arrays).
 int Tree();
 
 // h_v(m) mod P for m = 0..M-1, where h_v(m) counts the labelings of v's subtree with labels
@@ -75,5 +75,5 @@ int Tree();
 std::vector<uint32_t> Df(int v, int M);
 
 // The answer: labelings of the tree reachable from root with labels 1..K, mod P. Releases sons
-// (through Tree) and, for a tree of 2^25 nodes or more, t and at, which the count does not read.
+// and t (through Tree) and, for a tree of 2^25 nodes or more, at, which the count does not read.
 int Count();

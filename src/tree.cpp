@@ -25,23 +25,29 @@ std::vector<std::vector<int>> pool;      // arrays no longer needed, kept for th
 std::vector<std::vector<int>> warm;      // arrays that Prepare has paged in, for the pool
 std::future<void> warming;               // Prepare's work under way
 
-// madvise(advice) over the whole units of `unit` bytes (a power of two) within v's first
-// count ints.
-void Advise(std::vector<int>& v, size_t count, size_t unit, int advice) {
-  char* p = reinterpret_cast<char*>(v.data());
-  size_t skip = (unit - reinterpret_cast<uintptr_t>(p) % unit) % unit, bytes = count * sizeof(int);
+// madvise(advice) over the whole units of `unit` bytes (a power of two) within the ints
+// [from, to) of v.
+void Advise(std::vector<int>& v, size_t from, size_t to, size_t unit, int advice) {
+  char* p = reinterpret_cast<char*>(v.data() + from);
+  size_t skip = (unit - reinterpret_cast<uintptr_t>(p) % unit) % unit,
+         bytes = (to - from) * sizeof(int);
   if (bytes > skip && (bytes - skip) / unit)
     madvise(p + skip, (bytes - skip) / unit * unit, advice);
 }
 
 // Empties v and reserves room for count ints (and a little more, to serve again) on huge pages
-// where count is large, mapped by one call rather than a fault per page. (Here the first write
-// to each page still costs about 5 us, mapped or not: the host backs it only then. Mapped first,
-// the first writes take half the time they take on unmapped pages.)
-void Fresh(std::vector<int>& v, size_t count) {
+// where count is large, mapped by one call rather than a fault per page, on every core when
+// `split`. (Here the first write to each page still costs about 5 us, mapped or not: the host
+// backs it only then, at 0.3 GB/s a core, and two cores back twice as much. Mapped first, the
+// first writes take half the time they take on unmapped pages.)
+void Fresh(std::vector<int>& v, size_t count, bool split) {
   std::vector<int>().swap(v), v.reserve(count + 16);
-  if (count * sizeof(int) >= 2 * big) Advise(v, count, big, MADV_HUGEPAGE);
-  Advise(v, count, 4096, MADV_POPULATE_WRITE);
+  if (count * sizeof(int) >= 2 * big) Advise(v, 0, count, big, MADV_HUGEPAGE);
+  const auto populate = [&v](size_t from, size_t to) {
+    Advise(v, from, to, 4096, MADV_POPULATE_WRITE);
+  };
+  if (split) Split(0, count, populate, big / sizeof(int));
+  if (!split) populate(0, count);
 }
 
 // Waits for Prepare's arrays and adds them to the pool.
@@ -60,8 +66,8 @@ void Prepare(size_t count) {
   try {
     warming = std::async(std::launch::async, [count] {
       try {
-        for (int i = 0; i < 4; i++) {
-          warm.emplace_back(), Fresh(warm.back(), count), warm.back().assign(count, 0);
+        for (int i = 0; i < 3; i++) {
+          warm.emplace_back(), Fresh(warm.back(), count, false), warm.back().assign(count, 0);
         }
       } catch (const std::bad_alloc&) {
         warm.clear();  // then the arrays are asked for when they are needed, and fail there
@@ -76,7 +82,7 @@ void Huge(std::vector<int>& v, size_t count, int x) {
   Warmed();
   for (auto& p : pool)
     if (v.capacity() < count && p.capacity() >= count) v.swap(p);
-  if (v.capacity() < count) Fresh(v, count);
+  if (v.capacity() < count) Fresh(v, count, true);
   v.assign(count, x);
 }
 
@@ -335,11 +341,13 @@ void Indices(size_t s, const std::vector<int>& pq, std::vector<int>& sz, std::ve
 // subtree last: index i's subtree is [i, i + zs[i]) and its parent is pp[i] < i. Children come
 // from t, so only nodes 1..n are children and each has one parent: from root (no parent) the
 // walk meets every reachable node once and never enters a cycle of t. O(n) time, no recursion,
-// so any depth works; at most 20 bytes per node at once besides t. Dead arrays lend their
-// memory to new ones: fresh memory costs a page fault and the kernel's zeroing per page.
+// so any depth works; at most 20 bytes per node at once, t's among them until the children are
+// placed. Dead arrays lend their memory to new ones: fresh memory costs a page fault and the
+// kernel's zeroing per page (and here the host's backing: 3 s a gigabyte on one core).
 int Tree() {
   const size_t N = size_t(n) + 1;
   Children c = PlaceChildren(N);
+  Spare(t);  // the children hold the tree now: its memory serves the next array
   Segments sg = ListRuns(N, c);
   std::vector<int> q, pq, sz, ix;
   const size_t s = BreadthFirst(N, c, sg, q, pq);

@@ -13,16 +13,16 @@ extern std::vector<int> zs;  // zs[i]: nodes in index i's subtree
 
 // v = count copies of x, in memory backed by huge pages where the system grants them: arrays of
 // tens of megabytes read at random then miss the translation cache far less often, and take a
-// page fault per 2 MiB instead of per 4 KiB.
+// page fault per 2 MiB instead of per 4 KiB. Fresh memory is paged in by every core at once.
 // Arrays given back by Spare (the six largest are kept) serve first, so that memory the
 // process already holds is used again rather than handed back and asked for anew.
 void Huge(std::vector<int>& v, size_t count, int x);
 void Spare(std::vector<int>& v);
 // Hands the spare arrays back to the system: the count uses none.
 void DropSpares();
-// For a tree of count nodes, writes four arrays of count ints on the other core while the text
-// is parsed, for the pool (from a megabyte each: the first write to a fresh page costs 5 to 10
-// us on this kind of machine, a second or two per gigabyte, and a third of a run on a chain of
-// 10^6 nodes; a page written once costs nothing more, whichever core wrote it). The next Huge or
-// Spare waits for them.
+// For a tree of count nodes, writes three arrays of count ints on the other core while the text
+// is parsed, for the pool: with sons and t, which the renumbering gives back, the five arrays it
+// uses (from a megabyte each: the first write to a fresh page costs 5 to 10 us on this kind of
+// machine, a second or two per gigabyte, and a third of a run on a chain of 10^6 nodes; a page
+// written once costs nothing more, whichever core wrote it). The next Huge or Spare waits for them.
 void Prepare(size_t count);

@@ -130,7 +130,9 @@ TEST(Count, RenumberingIsHeavyLastPreorder) {
       ps[g() % ps.size()] = {int(g() % uint32_t(nn + 1)), int(g() % uint32_t(nn + 1))};
     std::string in = Text(nn, 1, ps), what = nn < 5000 ? in : "iteration " + std::to_string(it);
     ASSERT_EQ(Parse(in), "");
+    const std::vector<int> parent = t;  // Tree gives t back
     const int s = Tree();
+    ASSERT_TRUE(t.empty() && sons.empty()) << what;
     std::vector<int> node(size_t(s), -1), end(size_t(s), 0);
     for (int v = 0; v <= nn; v++) {
       if (at[v] < 0) continue;
@@ -140,7 +142,7 @@ TEST(Count, RenumberingIsHeavyLastPreorder) {
     ASSERT_EQ(at[root], 0) << what;
     for (int i = 0; i < s; i++) {
       ASSERT_GE(node[i], 0) << what;
-      ASSERT_EQ(pp[i], i ? at[t[node[i]]] : -1) << what;
+      ASSERT_EQ(pp[i], i ? at[parent[node[i]]] : -1) << what;
       end[i] = i + 1;  // the children of i, in index order, must tile (i, i + zs[i])
       int last = 0;
       for (int c = i + 1; c < i + zs[i]; c += zs[c]) {
