@@ -306,12 +306,11 @@ std::vector<uint32_t> Df(int v, int M) { return Counter(at[size_t(v)], M).Run();
 // reduced K' is at most s, h_root is tabulated up to K'; otherwise up to s and interpolated.
 // Time O(n + s * min(K', s)) at worst; Df says what the tables really cost.
 int Count() {
-  int s = Tree();
-  // The count reads pp and zs from the root's index 0 on, not at, nor the renumbering's spare
-  // arrays (t among them): 16 bytes a node back, by another core while this one counts, or here
-  // where memory counts (handing t and at back took 4% of a run on 10^7 nodes with K = 50 on
-  // one core).
-  auto handBack = [] { std::vector<int>().swap(at), DropSpares(); };
+  int s = Tree(false);
+  // The count reads pp and zs from the root's index 0 on, not the renumbering's spare arrays
+  // (t among them): 16 bytes a node back, by another core while this one counts, or here where
+  // memory counts (handing them back took 4% of a run on 10^7 nodes with K = 50 on one core).
+  auto handBack = [] { DropSpares(); };
   struct Joined {  // the task, if any, is done before Count returns or throws
     TaskRef task;
     ~Joined() {

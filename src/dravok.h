@@ -67,13 +67,14 @@ std::string Read(std::string& note);
 
 // Renumbers the nodes reachable from root (through t, from parent to child) in the order Df
 // works in. Returns how many there are, root included. Releases sons and t, which the count
-// does not read (their memory serves the renumbering's own arrays).
-int Tree();
+// does not read (their memory serves the renumbering's own arrays). Unless `indexed`, `at` (each
+// node's index, which Df needs and the count does not) is left empty.
+int Tree(bool indexed = true);
 
 // h_v(m) mod P for m = 0..M-1, where h_v(m) counts the labelings of v's subtree with labels
 // from m consecutive values. Tree() must have run and v be reachable from root.
 std::vector<uint32_t> Df(int v, int M);
 
 // The answer: labelings of the tree reachable from root with labels 1..K, mod P. Releases sons
-// and t (through Tree) and, for a tree of 2^25 nodes or more, at, which the count does not read.
+// and t (through Tree); leaves at empty.
 int Count();
