@@ -159,7 +159,8 @@ TEST(Count, RenumberingIsHeavyLastPreorder) {
 // The renumbering on 1, 2, 3, 4 and 8 threads: its passes and its wide breadth-first levels are
 // split among them, and every array must be the one of one thread. Random trees past 2^20 nodes
 // (levels of about 10^5 positions) and bushier ones (a parent among the first 1000: levels of
-// hundreds of thousands), with junk pairs. Without node indices (as the count asks) the same.
+// hundreds of thousands), with junk pairs, each time on fresh arrays (paged in by as many
+// threads). Without node indices (as the count asks) the same.
 TEST(Count, SameRenumberingOnEveryThreadCount) {
   std::mt19937 g(4242);
   const int was = cores;
@@ -176,6 +177,7 @@ TEST(Count, SameRenumberingOnEveryThreadCount) {
     const std::vector<int> ppw = pp, zsw = zs, atw = at;
     for (int threads : {2, 3, 4, 8}) {
       cores = threads, t = tw, sons = sw;
+      DropSpares();
       Tree();
       ASSERT_TRUE(pp == ppw && zs == zsw && at == atw) << "tree " << it << ", " << threads;
     }
