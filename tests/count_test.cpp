@@ -573,10 +573,14 @@ void ExpectWholeTable(int nn, const Pairs& ps, int M, const std::string& what) {
 // Batches of heavy-path steps (by rows over at least 4096 values, and then over residue
 // classes past P, else by entries): a spine over a star, its nodes carrying 0 to 3 leaves
 // (powers kept by their count, or a node with one child and no factor) and now and then a
-// light child over one or two leaves (small products kept by their values).
+// light child over one or two leaves (small products kept by their values). On one to four
+// threads: the factors of a batch are lengthened on every core at once.
 TEST(Parts, BatchOfStepsAgainstPasses) {
   std::mt19937 g(31);
-  for (auto [star, M] : {std::pair{100, 3000}, {5000, 9000}, {30500, 37011}}) {
+  const int was = cores;
+  for (auto [star, M, threads] :
+       {std::tuple{100, 3000, 1}, {100, 3000, 4}, {5000, 9000, 2}, {30500, 37011, 3}}) {
+    cores = threads;
     const int spine = 200;
     Pairs ps;
     int nn = spine;
@@ -590,8 +594,11 @@ TEST(Parts, BatchOfStepsAgainstPasses) {
         for (int l = 1 + int(g() % 2); l--;) ps.push_back({light, ++nn});
       }
     }
-    ExpectWholeTable(nn, ps, M, "spine over " + std::to_string(star) + ", M=" + std::to_string(M));
+    ExpectWholeTable(nn, ps, M,
+                     "spine over " + std::to_string(star) + ", M=" + std::to_string(M) + ", " +
+                         std::to_string(threads) + " threads");
   }
+  cores = was;
 }
 
 // A run of one-child nodes: as one convolution where its tables are long (a chain over a star
