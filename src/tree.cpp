@@ -240,32 +240,92 @@ Segments ListRuns(size_t N, const Children& c) {
   return s;
 }
 
-// Breadth first from root: q[h] is the h-th node reached and pq[h] its parent's position, for
-// h < the returned count. q[h] < 0 stands for the node seg[~q[h]] of a segment, whose child is
-// the next entry, read without a miss; other nodes' offsets and children are prefetched some
-// positions ahead. The children of q[h] stand together in q, after those of q[h - 1]: from
-// here on every pass runs over positions, all but sequentially. O(n).
-size_t BreadthFirst(size_t N, const Children& c, const Segments& sg, std::vector<int>& q,
-                    std::vector<int>& pq) {
-  const std::vector<int>&off = c.off, &ch = c.ch, &seg = sg.seg;
-  auto enter = [&](int x) {
-    const int j = x % B == 0 ? sg.start[size_t(x / B)] : -1;
+// Breadth first from root: q[h] is the h-th node reached and pq[h] its parent's position.
+// q[h] < 0 stands for the node seg[~q[h]] of a segment, whose child is the next entry, read
+// without a miss; other nodes' offsets and children are prefetched some positions ahead. The
+// children of q[h] stand together in q, after those of q[h - 1]: from here on every pass runs
+// over positions, all but sequentially.
+class BreadthFirst {
+ public:
+  BreadthFirst(const Children& c, const Segments& sg, std::vector<int>& order,
+               std::vector<int>& parents)
+      : off(c.off), ch(c.ch), seg(sg.seg), start(sg.start), q(order), pq(parents) {}
+  size_t Run(size_t N);
+
+ private:
+  // Levels of at least this many positions are split among the cores.
+  static constexpr size_t least = size_t(1) << 14;
+  // The node x as q holds it: a segment's first entry if one starts at x.
+  int Enter(int x) const {
+    const int j = x % B == 0 ? start[size_t(x / B)] : -1;
     return j >= 0 && seg[size_t(j)] >= 0 ? ~j : x;
-  };
-  Huge(q, N, 0), Huge(pq, N, -1);
-  size_t s = 1;
-  q[0] = enter(root);
-  for (size_t h = 0; h < s; h++) {
-    if (h + 32 < s && q[h + 32] >= 0) __builtin_prefetch(&off[size_t(q[h + 32])]);
-    if (h + 12 < s && q[h + 12] >= 0) __builtin_prefetch(&ch[size_t(off[size_t(q[h + 12])])]);
-    if (q[h] < 0) {
-      const size_t j = size_t(~int64_t(q[h]));
-      const int x = seg[j + 1];
-      q[h] = seg[j], q[s] = x >= 0 ? ~int(j + 1) : ~x, pq[s++] = int(h);
-      continue;
+  }
+  size_t ChildCount(size_t h) const {
+    return q[h] < 0 ? 1 : size_t(off[size_t(q[h]) + 1] - off[size_t(q[h])]);
+  }
+  size_t Expand(size_t h, size_t s, size_t end);
+  size_t Wide(size_t b, size_t e, size_t s);
+  const std::vector<int>&off, &ch, &seg, &start;
+  std::vector<int>&q, &pq;
+};
+
+// Writes the children of position h (whose parent's are written) at s, and returns the
+// position after them; prefetches for the positions up to end that follow.
+size_t BreadthFirst::Expand(size_t h, size_t s, size_t end) {
+  if (h + 32 < end && q[h + 32] >= 0) __builtin_prefetch(&off[size_t(q[h + 32])]);
+  if (h + 12 < end && q[h + 12] >= 0) __builtin_prefetch(&ch[size_t(off[size_t(q[h + 12])])]);
+  if (q[h] < 0) {
+    const size_t j = size_t(~int64_t(q[h]));
+    const int x = seg[j + 1];
+    q[h] = seg[j], q[s] = x >= 0 ? ~int(j + 1) : ~x, pq[s] = int(h);
+    return s + 1;
+  }
+  const size_t v = size_t(q[h]);
+  for (int k = off[v]; k < off[v + 1]; k++) q[s] = Enter(ch[size_t(k)]), pq[s++] = int(h);
+  return s;
+}
+
+// The children of the level [b, e) at s on, on every core: each core counts the children of
+// its share of the level, and then writes them after those of the shares before it. About
+// half as many misses again as one walk, on twice the cores. Returns the level's end.
+size_t BreadthFirst::Wide(size_t b, size_t e, size_t s) {
+  const size_t pieces = std::min<size_t>(size_t(cores.load()), (e - b) / least);
+  const auto from = [&](size_t k) { return b + (e - b) * k / pieces; };
+  std::vector<size_t> at(pieces + 1, 0);
+  const auto count = [&](size_t lo, size_t hi) {
+    for (size_t k = lo; k < hi; k++) {
+      size_t children = 0;
+      for (size_t h = from(k); h < from(k + 1); h++) {
+        if (h + 32 < e && q[h + 32] >= 0) __builtin_prefetch(&off[size_t(q[h + 32])]);
+        children += ChildCount(h);
+      }
+      at[k + 1] = children;
     }
-    const size_t v = size_t(q[h]);
-    for (int k = off[v]; k < off[v + 1]; k++) q[s] = enter(ch[size_t(k)]), pq[s++] = int(h);
+  };
+  Split(0, pieces, count, 1);
+  at[0] = s;
+  for (size_t k = 0; k < pieces; k++) at[k + 1] += at[k];
+  Split(
+      0, pieces,
+      [&](size_t lo, size_t hi) {
+        for (size_t k = lo; k < hi; k++)
+          for (size_t h = from(k), c = at[k]; h < from(k + 1); h++) c = Expand(h, c, from(k + 1));
+      },
+      1);
+  return at[pieces];
+}
+
+// Level by level from root; returns the positions reached. O(n).
+size_t BreadthFirst::Run(size_t N) {
+  Huge(q, N, 0), Huge(pq, N, -1);
+  q[0] = Enter(root);
+  size_t s = 1;
+  for (size_t b = 0, e = 1; b < e; b = e, e = s) {
+    if (cores > 1 && e - b >= 2 * least) {
+      s = Wide(b, e, s);
+    } else {
+      for (size_t h = b; h < e; h++) s = Expand(h, s, s);
+    }
   }
   return s;
 }
@@ -353,7 +413,7 @@ int Tree(bool indexed) {
   Spare(t);  // the children hold the tree now: its memory serves the next array
   Segments sg = ListRuns(N, c);
   std::vector<int> q, pq, sz, ix;
-  const size_t s = BreadthFirst(N, c, sg, q, pq);
+  const size_t s = BreadthFirst(c, sg, q, pq).Run(N);
   pp = std::move(sg.seg), sz = std::move(c.off), ix = std::move(c.ch);
   Indices(s, pq, sz, ix);
   // Stores to distinct places (ix is one-to-one, and so is q), two cores at once.

@@ -113,12 +113,31 @@ TEST(Count, TablesMatchPrefixTables) {
   }
 }
 
+// Whether each node's parents lead up to root (not into a cycle or to node 0), by walks up that
+// stop at a node already settled. O(n).
+std::vector<bool> reachable_naive(const std::vector<int>& parent) {
+  enum { unknown, yes, no, onPath };
+  std::vector<int> state(parent.size(), unknown), path;
+  state[0] = no, state[size_t(root)] = yes;  // node 0 is no parent, unless it is the root
+  for (size_t v = 1; v < parent.size(); v++) {
+    int x = int(v);
+    while (state[x] == unknown) state[x] = onPath, path.push_back(x), x = parent[x];
+    const int settled = state[x] == yes ? yes : no;  // onPath: the walk closed a cycle
+    for (int y : path) state[y] = settled;
+    path.clear();
+  }
+  std::vector<bool> r(parent.size());
+  for (size_t v = 0; v < parent.size(); v++) r[v] = state[v] == yes;
+  return r;
+}
+
 // The renumbering against its definition, on random trees with junk pairs (cycles, repeats,
-// node 0): every reachable node gets one index, its parent's index is its parent's, its
-// subtree is the block [i, i + zs[i]) with its children's blocks side by side in it, and the
-// largest child's block comes last. The larger trees are chains and near-chains, whole or cut
-// by a few junk pairs into pieces and cycles of one-child nodes, walked ahead in segments; the
-// last two pass a million nodes, where passes are split between two cores.
+// node 0): exactly the nodes below root get an index, one each; its parent's index is its
+// parent's, its subtree is the block [i, i + zs[i]) with its children's blocks side by side in
+// it, and the largest child's block comes last. The larger trees are chains and near-chains,
+// whole or cut by a few junk pairs into pieces and cycles of one-child nodes, walked ahead in
+// segments; the last two pass a million nodes, where passes and wide breadth-first levels are
+// split between two cores.
 TEST(Count, RenumberingIsHeavyLastPreorder) {
   std::mt19937 g(77);
   for (int it = 0; it < 2402; it++) {
@@ -134,7 +153,9 @@ TEST(Count, RenumberingIsHeavyLastPreorder) {
     const int s = Tree();
     ASSERT_TRUE(t.empty() && sons.empty()) << what;
     std::vector<int> node(size_t(s), -1), end(size_t(s), 0);
+    const std::vector<bool> below = reachable_naive(parent);
     for (int v = 0; v <= nn; v++) {
+      ASSERT_EQ(at[v] >= 0, below[v]) << what << " node " << v;
       if (at[v] < 0) continue;
       ASSERT_EQ(node[at[v]], -1) << what;
       node[at[v]] = v;
