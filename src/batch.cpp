@@ -6,6 +6,7 @@
 // every step runs over it (Steps in kernels.h), a long batch split between two cores.
 #include <algorithm>
 #include <atomic>
+#include <numeric>
 #include <thread>
 
 #include "count.h"
@@ -142,8 +143,8 @@ void Counter::LengthenFactors(int b, const std::vector<int>& s, int T) {
     }
   }
   if (q >= 0) jobs.push_back({q, -1, G, cost(q, G)});
-  long long total = 0;
-  for (const Job& job : jobs) total += job.cost;
+  const long long total = std::accumulate(
+      jobs.begin(), jobs.end(), 0LL, [](long long sum, const Job& job) { return sum + job.cost; });
   std::sort(jobs.begin(), jobs.end(), [](const Job& x, const Job& y) { return x.cost > y.cost; });
   std::atomic<size_t> next{0};
   const auto run = [&](size_t, size_t) {

@@ -291,7 +291,7 @@ size_t BreadthFirst::Expand(size_t h, size_t s, size_t end) {
 size_t BreadthFirst::Wide(size_t b, size_t e, size_t s) {
   const size_t pieces = std::min<size_t>(size_t(cores.load()), (e - b) / least);
   const auto from = [&](size_t k) { return b + (e - b) * k / pieces; };
-  std::vector<size_t> at(pieces + 1, 0);
+  std::vector<size_t> place(pieces + 1, 0);  // where each share's children start
   const auto count = [&](size_t lo, size_t hi) {
     for (size_t k = lo; k < hi; k++) {
       size_t children = 0;
@@ -299,20 +299,21 @@ size_t BreadthFirst::Wide(size_t b, size_t e, size_t s) {
         if (h + 32 < e && q[h + 32] >= 0) __builtin_prefetch(&off[size_t(q[h + 32])]);
         children += ChildCount(h);
       }
-      at[k + 1] = children;
+      place[k + 1] = children;
     }
   };
   Split(0, pieces, count, 1);
-  at[0] = s;
-  for (size_t k = 0; k < pieces; k++) at[k + 1] += at[k];
+  place[0] = s;
+  for (size_t k = 0; k < pieces; k++) place[k + 1] += place[k];
   Split(
       0, pieces,
       [&](size_t lo, size_t hi) {
         for (size_t k = lo; k < hi; k++)
-          for (size_t h = from(k), c = at[k]; h < from(k + 1); h++) c = Expand(h, c, from(k + 1));
+          for (size_t h = from(k), c = place[k]; h < from(k + 1); h++)
+            c = Expand(h, c, from(k + 1));
       },
       1);
-  return at[pieces];
+  return place[pieces];
 }
 
 // Level by level from root; returns the positions reached. O(n).
