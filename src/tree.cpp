@@ -253,7 +253,8 @@ class BreadthFirst {
   size_t Run(size_t N);
 
  private:
-  // Levels of at least this many positions are split among the cores.
+  // The fewest positions a core's share of a level holds: a level of twice as many or more is
+  // split among the cores.
   static constexpr size_t least = size_t(1) << 14;
   // The node x as q holds it: a segment's first entry if one starts at x.
   int Enter(int x) const {
