@@ -3,7 +3,7 @@
 // prefix sum. Steps wait on their table (Table::steps) and run together at the values of the
 // batch's top, either one after another over the whole table in 32 bits (entries), or block by
 // block (rows): each block of Blk entries in 16 bits by rows in the first-level cache while
-// every step runs over it (Steps in kernels.h), a long batch split between two cores.
+// every step runs over it (Steps in kernels.h), a long batch split among the cores.
 #include <algorithm>
 #include <atomic>
 #include <numeric>
@@ -32,6 +32,15 @@ void Fetch(const Table& tab, int m, int T, int G) {
   if (m >= T) return;
   const uint16_t* w = tab.rows.data() + size_t(m / G) * size_t(G + 64) + size_t(m % G);
   for (int k = 0; k < std::min(Blk, G - m % G); k += 32) __builtin_prefetch(w + k, 1);
+}
+
+// The pipeline's stages for r steps over `entries` values by rows: one per core, each with at
+// least 4 steps (the kernel's rows) and 2^19 entry-steps (about 50 us on one core), else one. On
+// two cores that is a split from 2^20 entry-steps on (on a deep random tree of 4*10^5 nodes 2^20
+// took 0.97 of the time 2^22 did, 2^18 no less).
+int Stages(int r, int entries) {
+  const long long work = 1LL * r * entries >> 19;
+  return int(std::max(1LL, std::min({static_cast<long long>(cores.load()), r / 4LL, work})));
 }
 
 }  // namespace
@@ -209,51 +218,57 @@ int Counter::Factors(int b, const std::vector<int>& s, int T) {
 }
 
 // The r steps block by block by rows. The entries below the table's zeros are 0 and stay 0. A
-// long batch runs on two cores at once, as a pipeline: the head runs the first r1 steps over
-// each block, the tail the others over the blocks the head is done with, with sums carried of
-// their own. A block the other core wrote last is in that core's cache, and fetching it line by
-// line as the steps reach it cost each core about a third of its time on a caterpillar of
-// 5*10^5 nodes: so each stage asks for its next block while it runs the steps over this one,
-// and the tail stays a block further behind, so that the block it asks for is done. From 2^20
-// entry-steps on (about 0.1 ms on one core) the split pays: on a deep random tree of 4*10^5
-// nodes 2^20 took 0.97 of the time 2^22 did, 2^18 no less.
+// long batch runs on several cores at once, as a pipeline: stage k runs its share of the steps
+// over each block once stage k - 1 is done with it, with sums carried of its own. A block
+// another core wrote last is in that core's cache, and fetching it line by line as the steps
+// reach it cost each core about a third of its time on a caterpillar of 5*10^5 nodes: so each
+// stage asks for its next block while it runs the steps over this one, and stays a block
+// further behind the stage before, so that the block it asks for is done.
 void Counter::StepsByRows(int b, int r, int T, bool laid) {
   Table& tab = pool[b];
   const int G = std::min(T, P), z0 = tab.zeros, from = z0 - z0 % G % Blk;
   c.assign(size_t(r), 0), bv.resize(size_t(r)), bq.resize(size_t(r));
   if (!laid)
     tab.rows.resize(size_t((T + G - 1) / G) * (G + 64)), tab.rowValues = T, tab.rowFrom = from;
-  const int r1 = cores > 1 && r >= 8 && 1LL * r * (T - from) >= 1LL << 20 ? r / 2 : r;
-  std::atomic<int> done{0};
-  auto rest = [&] {
-    int blocks = 0;
-    Blocks(from, T, [&](int, int, int, int, int) { blocks++; });
-    // Its own scratch, apart from the head's: the carries change at every step of every block.
-    std::vector<const uint16_t*> gv(size_t(r - r1)), gq(size_t(r - r1));
-    std::vector<uint16_t> carry(size_t(r - r1));
+  const int stages = Stages(r, T - from);
+  const auto cut = [&](int k) { return int(1LL * r * k / stages); };  // stage k's first step
+  int blocks = 0;
+  Blocks(from, T, [&](int, int, int, int, int) { blocks++; });
+  // The blocks each stage is done with.
+  std::vector<std::atomic<int>> done(static_cast<size_t>(stages));
+  auto stage = [&](int k) {
+    const int first = cut(k), steps = cut(k + 1) - first;
+    // Its own scratch: the carries change at every step of every block.
+    std::vector<const uint16_t*> gv(static_cast<size_t>(steps)), gq(gv.size());
+    std::vector<uint16_t> carry(gv.size());
     int i = 0;
     Blocks(from, T, [&](int m, int u, int, int len, int o) {
-      while (done.load(std::memory_order_acquire) <= std::min(i + 1, blocks - 1))
+      while (done[size_t(k - 1)].load(std::memory_order_acquire) <= std::min(i + 1, blocks - 1))
         std::this_thread::yield();
       Fetch(tab, m + len, T, G);
-      for (size_t j = 0; j < size_t(r - r1); j++) {
-        const Rows& g = factor[size_t(r1) + j];
+      for (size_t j = 0; j < size_t(steps); j++) {
+        const Rows& g = factor[size_t(first) + j];
         gv[j] = At(g.values, u), gq[j] = At(g.quotients, u);
       }
-      Steps(tab.rows.data() + o, len, r - r1, gv.data(), gq.data(), carry.data()), i++;
+      Steps(tab.rows.data() + o, len, steps, gv.data(), gq.data(), carry.data()), i++;
+      done[size_t(k)].fetch_add(1, std::memory_order_release);
     });
   };
-  TaskRef other;  // the steps from r1 on, on another core if one is free, else here at the end
-  if (r1 < r) other = Fork(rest);
+  // The later stages on other cores if free, else here once the head is done, in order (a stage
+  // waits only for the one before it, so whoever runs it finishes it).
+  std::vector<TaskRef> later;
+  later.reserve(size_t(stages));
+  for (int k = 1; k < stages; k++) later.push_back(Fork([&stage, k] { stage(k); }));
   const uint32_t* f = tab.values.data();
+  const int r1 = cut(1);
   Blocks(from, T, [&](int m, int u, int have, int len, int o) {
     uint16_t* w = tab.rows.data() + o;
     if (!laid) ToRows(f + m, have, len, w);
-    if (r1 < r) Fetch(tab, m + len, T, G);  // last written on the tail's core
+    if (stages > 1) Fetch(tab, m + len, T, G);  // last written on the last stage's core
     for (size_t j = 0; j < size_t(r1); j++)
       bv[j] = At(factor[j].values, u), bq[j] = At(factor[j].quotients, u);
     Steps(w, len, r1, bv.data(), bq.data(), c.data());
-    done.fetch_add(1, std::memory_order_release);
+    done[0].fetch_add(1, std::memory_order_release);
   });
-  if (other) Join(other);
+  for (const TaskRef& task : later) Join(task);
 }

@@ -173,8 +173,8 @@ class Counter {
   std::deque<std::unique_ptr<Apart>> forked;  // forked and not yet joined, in the same order
   std::map<int, Product> products;            // by the index of the node they belong to
   // A batch's scratch, kept from call to call: its steps, each step's factor by rows and key,
-  // the sums carried from block to block (c; the steps on the other core keep their own), and the
-  // factors at the block under way.
+  // the sums carried from block to block (c; the later stages on other cores keep their own), and
+  // the factors at the block under way.
   std::vector<int> batch;
   std::vector<Rows> factor;
   std::vector<std::vector<uint32_t>> key;

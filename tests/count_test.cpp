@@ -594,13 +594,17 @@ void ExpectWholeTable(int nn, const Pairs& ps, int M, const std::string& what) {
 // Batches of heavy-path steps (by rows over at least 4096 values, and then over residue
 // classes past P, else by entries): a spine over a star, its nodes carrying 0 to 3 leaves
 // (powers kept by their count, or a node with one child and no factor) and now and then a
-// light child over one or two leaves (small products kept by their values). On one to four
-// threads: the factors of a batch are lengthened on every core at once.
+// light child over one or two leaves (small products kept by their values). On one to eight
+// threads: the factors of a batch are lengthened on every core at once, and a long batch's
+// steps run as a pipeline of three or four stages.
 TEST(Parts, BatchOfStepsAgainstPasses) {
   std::mt19937 g(31);
   const int was = cores;
-  for (auto [star, M, threads] :
-       {std::tuple{100, 3000, 1}, {100, 3000, 4}, {5000, 9000, 2}, {30500, 37011, 3}}) {
+  for (auto [star, M, threads] : {std::tuple{100, 3000, 1},
+                                  {100, 3000, 4},
+                                  {5000, 9000, 2},
+                                  {30500, 37011, 3},
+                                  {30500, 37011, 8}}) {
     cores = threads;
     const int spine = 200;
     Pairs ps;
