@@ -262,15 +262,16 @@ TEST(Count, SameTablesOnEveryThreadCount) {
                                 << " threads";
     }
   }
-  // A heavy path of 200 nodes with a leaf each over a star of 70001: its batches of steps are
-  // split between two threads, the second two blocks behind the first.
+  // A heavy path of 200 nodes with a leaf each over a star of 70001: its batches of 64 steps
+  // over some 70000 values run as a pipeline of a stage per thread (5: shares of 12 and 13
+  // steps), each two blocks behind the one before.
   Pairs ps;
   for (int v = 2; v <= 200; v++) ps.push_back({v - 1, v}), ps.push_back({v - 1, 70200 + v});
   for (int v = 201; v <= 70201; v++) ps.push_back({200, v});
   const std::string in = Text(70400, 2147483647, ps);
   cores = 1;
   const int one = Solve(in);
-  for (int threads : {2, 3, 8}) {
+  for (int threads : {2, 3, 5, 8}) {
     cores = threads;
     EXPECT_EQ(Solve(in), one) << threads << " threads";
   }
