@@ -6,6 +6,7 @@
 // every step runs over it (Steps in kernels.h), a long batch split among the cores.
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <numeric>
 #include <thread>
 
@@ -234,13 +235,23 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
   const auto cut = [&](int k) { return int(1LL * r * k / stages); };  // stage k's first step
   int blocks = 0;
   Blocks(from, T, [&](int, int, int, int, int) { blocks++; });
-  // The blocks each stage is done with.
+  // The blocks each stage is done with, and each later stage's own scratch (the carries change
+  // at every step of every block), all made before any stage starts: a stage cannot fail, so
+  // every stage after it is sure to be let through.
   std::vector<std::atomic<int>> done(static_cast<size_t>(stages));
+  struct Scratch {
+    std::vector<const uint16_t*> gv, gq;
+    std::vector<uint16_t> carry;
+  };
+  std::vector<Scratch> own(static_cast<size_t>(stages));
+  for (int k = 1; k < stages; k++) {
+    const size_t steps = size_t(cut(k + 1) - cut(k));
+    own[size_t(k)] = {std::vector<const uint16_t*>(steps), std::vector<const uint16_t*>(steps),
+                      std::vector<uint16_t>(steps)};
+  }
   auto stage = [&](int k) {
     const int first = cut(k), steps = cut(k + 1) - first;
-    // Its own scratch: the carries change at every step of every block.
-    std::vector<const uint16_t*> gv(static_cast<size_t>(steps)), gq(gv.size());
-    std::vector<uint16_t> carry(gv.size());
+    Scratch& mine = own[size_t(k)];
     int i = 0;
     Blocks(from, T, [&](int m, int u, int, int len, int o) {
       while (done[size_t(k - 1)].load(std::memory_order_acquire) <= std::min(i + 1, blocks - 1))
@@ -248,17 +259,22 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
       Fetch(tab, m + len, T, G);
       for (size_t j = 0; j < size_t(steps); j++) {
         const Rows& g = factor[size_t(first) + j];
-        gv[j] = At(g.values, u), gq[j] = At(g.quotients, u);
+        mine.gv[j] = At(g.values, u), mine.gq[j] = At(g.quotients, u);
       }
-      Steps(tab.rows.data() + o, len, steps, gv.data(), gq.data(), carry.data()), i++;
+      Steps(tab.rows.data() + o, len, steps, mine.gv.data(), mine.gq.data(), mine.carry.data());
+      i++;
       done[size_t(k)].fetch_add(1, std::memory_order_release);
     });
   };
   // The later stages on other cores if free, else here once the head is done, in order (a stage
-  // waits only for the one before it, so whoever runs it finishes it).
+  // waits only for the one before it, so whoever runs it finishes it). A stage that cannot be
+  // forked (no memory for the task) runs here too, with those after it.
   std::vector<TaskRef> later;
   later.reserve(size_t(stages));
-  for (int k = 1; k < stages; k++) later.push_back(Fork([&stage, k] { stage(k); }));
+  try {
+    for (int k = 1; k < stages; k++) later.push_back(Fork([&stage, k] { stage(k); }));
+  } catch (const std::bad_alloc&) {
+  }
   const uint32_t* f = tab.values.data();
   const int r1 = cut(1);
   Blocks(from, T, [&](int m, int u, int have, int len, int o) {
@@ -271,4 +287,5 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
     done[0].fetch_add(1, std::memory_order_release);
   });
   for (const TaskRef& task : later) Join(task);
+  for (int k = int(later.size()) + 1; k < stages; k++) stage(k);
 }
