@@ -228,15 +228,14 @@ int Counter::Factors(int b, const std::vector<int>& s, int T) {
 void Counter::StepsByRows(int b, int r, int T, bool laid) {
   Table& tab = pool[b];
   const int G = std::min(T, P), z0 = tab.zeros, from = z0 - z0 % G % Blk;
-  c.assign(size_t(r), 0), bv.resize(size_t(r)), bq.resize(size_t(r));
   if (!laid)
     tab.rows.resize(size_t((T + G - 1) / G) * (G + 64)), tab.rowValues = T, tab.rowFrom = from;
   const int stages = Stages(r, T - from);
   const auto cut = [&](int k) { return int(1LL * r * k / stages); };  // stage k's first step
   int blocks = 0;
   Blocks(from, T, [&](int, int, int, int, int) { blocks++; });
-  // The blocks each stage is done with, and each later stage's own scratch (the carries change
-  // at every step of every block), all made before any stage starts: a stage cannot fail, so
+  // The blocks each stage is done with, and each stage's own scratch (the carries change at
+  // every step of every block), all made before any stage starts: a stage cannot fail, so
   // every stage after it is sure to be let through.
   std::vector<std::atomic<int>> done(static_cast<size_t>(stages));
   struct Scratch {
@@ -244,25 +243,28 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
     std::vector<uint16_t> carry;
   };
   std::vector<Scratch> own(static_cast<size_t>(stages));
-  for (int k = 1; k < stages; k++) {
+  for (int k = 0; k < stages; k++) {
     const size_t steps = size_t(cut(k + 1) - cut(k));
     own[size_t(k)] = {std::vector<const uint16_t*>(steps), std::vector<const uint16_t*>(steps),
                       std::vector<uint16_t>(steps)};
   }
-  auto stage = [&](int k) {
+  // Stage k's steps over the block of len entries at slot o, u its place in the period.
+  const auto run = [&](int k, int u, int len, int o) {
     const int first = cut(k), steps = cut(k + 1) - first;
     Scratch& mine = own[size_t(k)];
+    for (size_t j = 0; j < size_t(steps); j++) {
+      const Rows& g = factor[size_t(first) + j];
+      mine.gv[j] = At(g.values, u), mine.gq[j] = At(g.quotients, u);
+    }
+    Steps(tab.rows.data() + o, len, steps, mine.gv.data(), mine.gq.data(), mine.carry.data());
+  };
+  auto stage = [&](int k) {
     int i = 0;
     Blocks(from, T, [&](int m, int u, int, int len, int o) {
       while (done[size_t(k - 1)].load(std::memory_order_acquire) <= std::min(i + 1, blocks - 1))
         std::this_thread::yield();
       Fetch(tab, m + len, T, G);
-      for (size_t j = 0; j < size_t(steps); j++) {
-        const Rows& g = factor[size_t(first) + j];
-        mine.gv[j] = At(g.values, u), mine.gq[j] = At(g.quotients, u);
-      }
-      Steps(tab.rows.data() + o, len, steps, mine.gv.data(), mine.gq.data(), mine.carry.data());
-      i++;
+      run(k, u, len, o), i++;
       done[size_t(k)].fetch_add(1, std::memory_order_release);
     });
   };
@@ -276,14 +278,10 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
   } catch (const std::bad_alloc&) {
   }
   const uint32_t* f = tab.values.data();
-  const int r1 = cut(1);
   Blocks(from, T, [&](int m, int u, int have, int len, int o) {
-    uint16_t* w = tab.rows.data() + o;
-    if (!laid) ToRows(f + m, have, len, w);
+    if (!laid) ToRows(f + m, have, len, tab.rows.data() + o);
     if (stages > 1) Fetch(tab, m + len, T, G);  // last written on the last stage's core
-    for (size_t j = 0; j < size_t(r1); j++)
-      bv[j] = At(factor[j].values, u), bq[j] = At(factor[j].quotients, u);
-    Steps(w, len, r1, bv.data(), bq.data(), c.data());
+    run(0, u, len, o);
     done[0].fetch_add(1, std::memory_order_release);
   });
   for (const TaskRef& task : later) Join(task);

@@ -172,13 +172,9 @@ class Counter {
   size_t nextApart = 0;    // apart[nextApart] is the next to fork
   std::deque<std::unique_ptr<Apart>> forked;  // forked and not yet joined, in the same order
   std::map<int, Product> products;            // by the index of the node they belong to
-  // A batch's scratch, kept from call to call: its steps, each step's factor by rows and key,
-  // the sums carried from block to block (c; the later stages on other cores keep their own), and
-  // the factors at the block under way.
+  // A batch's scratch, kept from call to call: its steps, and each step's factor by rows and key.
   std::vector<int> batch;
   std::vector<Rows> factor;
   std::vector<std::vector<uint32_t>> key;
   std::vector<std::vector<uint16_t>> laidOut;
-  std::vector<uint16_t> c;
-  std::vector<const uint16_t*> bv, bq;
 };
