@@ -191,31 +191,53 @@ int Counter::StepsByEntries(int b, const std::vector<int>& s, int T) {
 }
 
 // Each step's factor by rows: the light product times m^l (m^l alone kept by l), laid out in
-// 16 bits with its quotients; a small product at a whole period kept for later batches.
-// Returns the zeros the table starts with after the steps.
+// 16 bits with its quotients. A light product is only marked here (layOut), to be laid out by
+// the stage whose steps read it (LayOut), and kept for later batches once they are done
+// (KeepLaidOut) if it is small and at a whole period. Returns the zeros the table starts with.
 int Counter::Factors(int b, const std::vector<int>& s, int T) {
   const int G = std::min(T, P);
   const size_t r = s.size() / 2;
   if (laidOut.size() < r) laidOut.resize(r);
+  layOut.assign(r, nullptr);
   int z = pool[b].zeros;
   for (size_t j = 0; j < r; j++) {
     const int x = s[2 * j], l = s[2 * j + 1];
     z = After(z, x == -2 ? 1 : x >= 0 ? pool[x].zeros : -1, l);  // -2: kept, zeros unknown
     if (x == -2) continue;
+    // Power may make m^l anew (l >= 64, in one array for every such l): used at once.
     if (x >= 0 && l) Mul(pool[x].values.data(), keptFactors.Power(l, G), G);
     if (x < 0 && !l) {  // a node with one child: a prefix sum, no product
       factor[j] = {nullptr, nullptr};
     } else if (x < 0 && l < 64) {
       factor[j] = keptFactors.PowerRows(l, G);
+    } else if (x >= 0) {
+      layOut[j] = pool[x].values.data();
     } else {
       std::vector<uint16_t>& h = laidOut[j];
-      const uint32_t* g = x >= 0 ? pool[x].values.data() : keptFactors.Power(l, G);
-      h.resize(2 * size_t(KeptFactors::Q)), Factor(g, G, h.data(), h.data() + KeptFactors::Q);
-      factor[j] = {h.data(), h.data() + KeptFactors::Q};
-      if (!key[j].empty()) keptFactors.Keep(key[j], h);
+      h.resize(2 * size_t(KeptFactors::Q)), factor[j] = {h.data(), h.data() + KeptFactors::Q};
+      Factor(keptFactors.Power(l, G), G, h.data(), h.data() + KeptFactors::Q);
     }
   }
   return z;
+}
+
+// Lays out the light products of steps [from, to) that Factors marked, at G values. O(G)
+// each. Each stage lays out its own steps' as it starts: it touches no state the others use.
+void Counter::LayOut(int from, int to, int G) {
+  for (size_t j = size_t(from); j < size_t(to); j++) {
+    if (!layOut[j]) continue;
+    std::vector<uint16_t>& h = laidOut[j];
+    h.resize(2 * size_t(KeptFactors::Q)), factor[j] = {h.data(), h.data() + KeptFactors::Q};
+    Factor(layOut[j], G, h.data(), h.data() + KeptFactors::Q);
+  }
+}
+
+// Once the steps are done: the light products laid out that may be kept (see FindKept) are,
+// their rows moved, not copied (a copy is memory the process has not touched, which on a deep
+// random tree of 4*10^5 nodes cost as much as laying the products out).
+void Counter::KeepLaidOut(int r) {
+  for (size_t j = 0; j < size_t(r); j++)
+    if (layOut[j] && !key[j].empty()) keptFactors.Keep(key[j], laidOut[j]);
 }
 
 // The r steps block by block by rows. The entries below the table's zeros are 0 and stay 0. A
@@ -260,6 +282,7 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
   };
   auto stage = [&](int k) {
     int i = 0;
+    LayOut(cut(k), cut(k + 1), G);
     Blocks(from, T, [&](int m, int u, int, int len, int o) {
       while (done[size_t(k - 1)].load(std::memory_order_acquire) <= std::min(i + 1, blocks - 1))
         std::this_thread::yield();
@@ -278,6 +301,7 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
   } catch (const std::bad_alloc&) {
   }
   const uint32_t* f = tab.values.data();
+  LayOut(0, cut(1), G);
   Blocks(from, T, [&](int m, int u, int have, int len, int o) {
     if (!laid) ToRows(f + m, have, len, tab.rows.data() + o);
     if (stages > 1) Fetch(tab, m + len, T, G);  // last written on the last stage's core
@@ -286,4 +310,5 @@ void Counter::StepsByRows(int b, int r, int T, bool laid) {
   });
   for (const TaskRef& task : later) Join(task);
   for (int k = int(later.size()) + 1; k < stages; k++) stage(k);
+  KeepLaidOut(r);
 }

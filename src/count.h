@@ -70,7 +70,7 @@ class KeptFactors {
   bool Fresh(int l, int G) const;       // whether PowerRows(l, G) would lay it out anew
   Rows PowerRows(int l, int G);         // m^l by rows, l < 64
   bool Find(const std::vector<uint32_t>& key, Rows& rows) const;
-  void Keep(const std::vector<uint32_t>& key, const std::vector<uint16_t>& rows);
+  void Keep(const std::vector<uint32_t>& key, std::vector<uint16_t>& rows);  // rows moved
 
  private:
   std::vector<std::vector<uint32_t>> powers = std::vector<std::vector<uint32_t>>(64);
@@ -154,6 +154,8 @@ class Counter {
   void LengthenFactors(int b, const std::vector<int>& s, int T);
   int StepsByEntries(int b, const std::vector<int>& s, int T);
   int Factors(int b, const std::vector<int>& s, int T);
+  void LayOut(int from, int to, int G);
+  void KeepLaidOut(int r);
   void StepsByRows(int b, int r, int T, bool laid);
   void Plain(int b);
   template <class F>
@@ -172,9 +174,11 @@ class Counter {
   size_t nextApart = 0;    // apart[nextApart] is the next to fork
   std::deque<std::unique_ptr<Apart>> forked;  // forked and not yet joined, in the same order
   std::map<int, Product> products;            // by the index of the node they belong to
-  // A batch's scratch, kept from call to call: its steps, and each step's factor by rows and key.
+  // A batch's scratch, kept from call to call: its steps, and each step's factor by rows and key,
+  // the rows it is laid out in if not kept, and the light product to lay out there if any.
   std::vector<int> batch;
   std::vector<Rows> factor;
   std::vector<std::vector<uint32_t>> key;
   std::vector<std::vector<uint16_t>> laidOut;
+  std::vector<const uint32_t*> layOut;
 };

@@ -29,6 +29,6 @@ bool KeptFactors::Find(const std::vector<uint32_t>& key, Rows& rows) const {
 }
 
 // The first 128 are kept; the map's nodes never move, so what Find gave stays valid.
-void KeptFactors::Keep(const std::vector<uint32_t>& key, const std::vector<uint16_t>& rows) {
-  if (products.size() < 128) products.emplace(key, rows);
+void KeptFactors::Keep(const std::vector<uint32_t>& key, std::vector<uint16_t>& rows) {
+  if (products.size() < 128 && !products.count(key)) products.emplace(key, std::move(rows));
 }
