@@ -27,11 +27,11 @@ int After(int z, int zx, int l) {
   return std::max(z, zx >= 0 ? std::max(zx, int(l > 0)) : int(l > 0)) + 1;
 }
 
-// Asks for the rows of the block at entry m of a table of T values by rows, period G, to be
-// brought into this core's cache, for writing.
-void Fetch(const Table& tab, int m, int T, int G) {
+// Asks for the block at entry m of the rows of a table of T values, period G, to be brought
+// into this core's cache, for writing.
+void Fetch(const uint16_t* rows, int m, int T, int G) {
   if (m >= T) return;
-  const uint16_t* w = tab.rows.data() + size_t(m / G) * size_t(G + 64) + size_t(m % G);
+  const uint16_t* w = rows + size_t(m / G) * size_t(G + 64) + size_t(m % G);
   for (int k = 0; k < std::min(Blk, G - m % G); k += 32) __builtin_prefetch(w + k, 1);
 }
 
@@ -73,22 +73,66 @@ void Counter::Plain(int b) {
 
 // Runs the steps waiting on b: its table becomes its node's, at Need(its subtree) values, in
 // entries unless it may stay by rows (stay) for the next batch. Time O(r T) for r steps over
-// T values (a quarter of that by rows), plus the factors' lengthening.
+// T values (a quarter of that by rows), plus the factors' lengthening. A batch left by rows
+// may still run on other cores when this returns: the walk goes on, and the next batch of the
+// table, if by rows at as many values, follows it block by block (see StepsByRows); else it
+// waits for it (Settle).
 void Counter::Flush(int b, bool stay) {
-  if (pool[b].steps.empty()) return stay ? void() : Plain(b);
-  std::vector<int>& s = batch;
-  s.swap(pool[b].steps), pool[b].stepEntries = 0;
-  const int node = pool[b].node, T = Need(zs[size_t(node)], M), r = int(s.size()) / 2;
-  const bool rows = ByRows(b, s, T), kept = rows && pool[b].rowValues == T;
-  if (!kept) Plain(b);
-  if (rows) FindKept(s, std::min(T, P));
-  LengthenFactors(b, s, T);
-  const int z = rows ? Factors(b, s, T) : StepsByEntries(b, s, T);
-  if (rows) StepsByRows(b, r, T, kept);
+  const auto before = [&] {  // b's batch under way, if any
+    auto it = std::find_if(running.begin(), running.end(),
+                           [&](const auto& x) { return x->table == b && !x->steps.empty(); });
+    return it == running.end() ? running.size() : size_t(it - running.begin());
+  };
+  if (pool[b].steps.empty()) {
+    if (before() < running.size()) Settle(before());
+    return stay ? void() : Plain(b);
+  }
+  while (running.size() >= 2) Settle(0);
+  // Under way from here, so that its stages are waited for whatever is thrown.
+  if (spareBatches.empty()) spareBatches.push_back(std::make_unique<Batch>());
+  running.push_back(std::move(spareBatches.back())), spareBatches.pop_back();
+  Batch& c = *running.back();
+  const size_t k = before();  // found before c takes b's steps
+  c.steps.swap(pool[b].steps), pool[b].stepEntries = 0, c.table = b;
+  const int node = pool[b].node, T = Need(zs[size_t(node)], M);
+  const bool rows = c.byRows = ByRows(b, c.steps, T), laid = rows && pool[b].rowValues == T;
+  if (k < running.size() && !(laid && Follows(*running[k]))) Settle(k);
+  if (!laid) Plain(b);
+  if (rows) FindKept(c, std::min(T, P));
+  LengthenFactors(b, c.steps, T);
+  const int z = rows ? Factors(c, T) : StepsByEntries(b, c.steps, T);
+  if (rows) StepsByRows(c, laid);
+  pool[b].degree = zs[size_t(node)], pool[b].zeros = std::min(z, T);
+  if (!stay || c.later.empty()) Settle(running.size() - 1);
   if (!stay) Plain(b);
-  for (size_t j = 0; j < size_t(r); j++)
-    if (s[2 * j] >= 0) pool.Free(s[2 * j]);
-  s.clear(), pool[b].degree = zs[size_t(node)], pool[b].zeros = std::min(z, T);
+}
+
+// Whether the next batch of c's table may follow c block by block: every later stage of c is
+// on a core (so that it finishes without this thread).
+bool Counter::Follows(const Batch& c) {
+  return int(c.later.size()) == c.stages - 1 &&
+         std::all_of(c.later.begin(), c.later.end(),
+                     [](const TaskRef& task) { return Taken(task); });
+}
+
+// Finishes batch running[k]: waits for the stages of its pipeline still running (running here
+// those no core took), keeps the light products it laid out that may be kept and hands back
+// the others.
+void Counter::Settle(size_t k) {
+  std::unique_ptr<Batch> batch = std::move(running[k]);
+  running.erase(running.begin() + std::ptrdiff_t(k));
+  Batch& c = *batch;
+  for (const TaskRef& task : c.later) Join(task);  // a stage throws nothing (see StepsByRows)
+  for (int i = int(c.later.size()) + 1; i < c.stages; i++) Stage(c, i);
+  c.later.clear(), c.stages = 1;
+  for (size_t j = 0; j < c.steps.size() / 2; j++) {
+    const int x = c.steps[2 * j];
+    if (c.byRows && x >= 0 && !c.key[j].empty()) keptFactors.Keep(c.key[j], c.laidOut[j]);
+    if (x >= 0) pool.Free(x);
+  }
+  for (auto& rows : c.laidOut)
+    if (rows) spareRows.push_back(std::move(rows));
+  c.steps.clear(), spareBatches.push_back(std::move(batch));
 }
 
 // Whether the batch runs by rows. By rows the steps cost about a quarter of a pass each, but
@@ -111,17 +155,18 @@ bool Counter::ByRows(int b, const std::vector<int>& s, int T) {
 // Small light products repeat (a node over one leaf, over two, ...): at a whole period, one of
 // degree below 16 is looked up among the kept factors by its first values and its leaf
 // children; one found is given back and its step marked -2.
-void Counter::FindKept(std::vector<int>& s, int G) {
-  const size_t r = s.size() / 2;
-  factor.resize(r), key.resize(r);
+void Counter::FindKept(Batch& c, int G) {
+  const size_t r = c.steps.size() / 2;
+  c.factor.resize(r), c.key.resize(r);
   for (size_t j = 0; j < r; j++) {
-    const int x = s[2 * j];
-    key[j].clear();
+    const int x = c.steps[2 * j];
+    std::vector<uint32_t>& key = c.key[j];
+    key.clear();
     if (x < 0 || G < P || pool[x].degree >= 16) continue;
     const std::vector<uint32_t>& v = pool[x].values;
-    key[j].assign(v.begin(), v.begin() + pool[x].degree + 1),
-        key[j].push_back(uint32_t(s[2 * j + 1]));
-    if (keptFactors.Find(key[j], factor[j])) pool.Free(x), s[2 * j] = -2;
+    key.assign(v.begin(), v.begin() + pool[x].degree + 1),
+        key.push_back(uint32_t(c.steps[2 * j + 1]));
+    if (keptFactors.Find(key, c.factor[j])) pool.Free(x), c.steps[2 * j] = -2;
   }
 }
 
@@ -193,122 +238,133 @@ int Counter::StepsByEntries(int b, const std::vector<int>& s, int T) {
 // Each step's factor by rows: the light product times m^l (m^l alone kept by l), laid out in
 // 16 bits with its quotients. A light product is only marked here (layOut), to be laid out by
 // the stage whose steps read it (LayOut), and kept for later batches once they are done
-// (KeepLaidOut) if it is small and at a whole period. Returns the zeros the table starts with.
-int Counter::Factors(int b, const std::vector<int>& s, int T) {
+// (Settle) if it is small and at a whole period. Returns the zeros the table starts with.
+int Counter::Factors(Batch& c, int T) {
   const int G = std::min(T, P);
-  const size_t r = s.size() / 2;
-  if (laidOut.size() < r) laidOut.resize(r);
-  layOut.assign(r, nullptr);
-  int z = pool[b].zeros;
+  const size_t r = c.steps.size() / 2;
+  if (c.laidOut.size() < r) c.laidOut.resize(r);
+  c.layOut.assign(r, nullptr);
+  int z = pool[c.table].zeros;
   for (size_t j = 0; j < r; j++) {
-    const int x = s[2 * j], l = s[2 * j + 1];
+    const int x = c.steps[2 * j], l = c.steps[2 * j + 1];
     z = After(z, x == -2 ? 1 : x >= 0 ? pool[x].zeros : -1, l);  // -2: kept, zeros unknown
     if (x == -2) continue;
     // Power may make m^l anew (l >= 64, in one array for every such l): used at once.
     if (x >= 0 && l) Mul(pool[x].values.data(), keptFactors.Power(l, G), G);
+    std::unique_ptr<uint16_t[]>& h = c.laidOut[j];
     if (x < 0 && !l) {  // a node with one child: a prefix sum, no product
-      factor[j] = {nullptr, nullptr};
+      c.factor[j] = {nullptr, nullptr};
     } else if (x < 0 && l < 64) {
-      factor[j] = keptFactors.PowerRows(l, G);
-    } else if (x >= 0) {
-      layOut[j] = pool[x].values.data();
+      // m^l laid out anew for another period: the batches under way may read it.
+      if (keptFactors.Fresh(l, G))
+        while (running.size() > 1) Settle(0);
+      c.factor[j] = keptFactors.PowerRows(l, G);
     } else {
-      std::vector<uint16_t>& h = laidOut[j];
-      h.resize(2 * size_t(KeptFactors::Q)), factor[j] = {h.data(), h.data() + KeptFactors::Q};
-      Factor(keptFactors.Power(l, G), G, h.data(), h.data() + KeptFactors::Q);
+      // Made here, not by the stage that lays it out, which must not fail (see StepsByRows).
+      if (!h && !spareRows.empty()) h = std::move(spareRows.back()), spareRows.pop_back();
+      if (!h) h.reset(new uint16_t[2 * size_t(KeptFactors::Q)]);
+      c.factor[j] = {h.get(), h.get() + KeptFactors::Q};
+      if (x >= 0) c.layOut[j] = pool[x].values.data();
+      if (x < 0) Factor(keptFactors.Power(l, G), G, h.get(), h.get() + KeptFactors::Q);
     }
   }
   return z;
 }
 
-// Lays out the light products of steps [from, to) that Factors marked, at G values. O(G)
-// each. Each stage lays out its own steps' as it starts: it touches no state the others use.
-void Counter::LayOut(int from, int to, int G) {
-  for (size_t j = size_t(from); j < size_t(to); j++) {
-    if (!layOut[j]) continue;
-    std::vector<uint16_t>& h = laidOut[j];
-    h.resize(2 * size_t(KeptFactors::Q)), factor[j] = {h.data(), h.data() + KeptFactors::Q};
-    Factor(layOut[j], G, h.data(), h.data() + KeptFactors::Q);
+// Lays out the light products of steps [from, to) that Factors marked. O(G) each. Each stage
+// lays out its own steps' as it starts: it touches nothing the others use.
+void Counter::LayOut(Batch& c, int from, int to) {
+  for (size_t j = size_t(from); j < size_t(to); j++)
+    if (c.layOut[j])
+      Factor(c.layOut[j], c.G, c.laidOut[j].get(), c.laidOut[j].get() + KeptFactors::Q);
+}
+
+// Stage k's steps over the block of len entries at slot o of the rows, u its place in the
+// period.
+void Counter::StageBlock(Batch& c, int k, int u, int len, int o) {
+  const int first = c.Cut(k), steps = c.Cut(k + 1) - first;
+  Batch::Scratch& mine = c.own[size_t(k)];
+  for (size_t j = 0; j < size_t(steps); j++) {
+    const Rows& g = c.factor[size_t(first) + j];
+    mine.gv[j] = At(g.values, u), mine.gq[j] = At(g.quotients, u);
   }
+  Steps(c.rows + o, len, steps, mine.gv.data(), mine.gq.data(), mine.carry.data());
 }
 
-// Once the steps are done: the light products laid out that may be kept (see FindKept) are,
-// their rows moved, not copied (a copy is memory the process has not touched, which on a deep
-// random tree of 4*10^5 nodes cost as much as laying the products out).
-void Counter::KeepLaidOut(int r) {
-  for (size_t j = 0; j < size_t(r); j++)
-    if (layOut[j] && !key[j].empty()) keptFactors.Keep(key[j], laidOut[j]);
+// A later stage k: lays out its steps' light products, then runs its steps over each block once
+// stage k - 1 is done with the block after it, asking for that one meanwhile.
+void Counter::Stage(Batch& c, int k) {
+  int i = 0;
+  LayOut(c, c.Cut(k), c.Cut(k + 1));
+  Blocks(c.from, c.T, [&](int m, int u, int, int len, int o) {
+    while (c.done[size_t(k - 1)].load(std::memory_order_acquire) <= std::min(i + 1, c.blocks - 1))
+      std::this_thread::yield();
+    Fetch(c.rows, m + len, c.T, c.G);
+    StageBlock(c, k, u, len, o), i++;
+    c.done[size_t(k)].fetch_add(1, std::memory_order_release);
+  });
 }
 
-// The r steps block by block by rows. The entries below the table's zeros are 0 and stay 0. A
-// long batch runs on several cores at once, as a pipeline: stage k runs its share of the steps
-// over each block once stage k - 1 is done with it, with sums carried of its own. A block
-// another core wrote last is in that core's cache, and fetching it line by line as the steps
-// reach it cost each core about a third of its time on a caterpillar of 5*10^5 nodes: so each
-// stage asks for its next block while it runs the steps over this one, and stays a block
-// further behind the stage before, so that the block it asks for is done.
-void Counter::StepsByRows(int b, int r, int T, bool laid) {
-  Table& tab = pool[b];
-  const int G = std::min(T, P), z0 = tab.zeros, from = z0 - z0 % G % Blk;
+// The batch's steps block by block by rows. The entries below the table's zeros are 0 and stay
+// 0. A long batch runs on several cores at once, as a pipeline: stage k runs its share of the
+// steps over each block once stage k - 1 is done with it, with sums carried of its own. A
+// block another core wrote last is in that core's cache, and fetching it line by line as the
+// steps reach it cost each core about a third of its time on a caterpillar of 5*10^5 nodes: so
+// each stage asks for its next block while it runs the steps over this one, and stays a block
+// further behind the stage before, so that the block it asks for is done. The first stage runs
+// here, the later ones on other cores, left running when this returns (see Flush).
+void Counter::StepsByRows(Batch& c, bool laid) {
+  Table& tab = pool[c.table];
+  c.r = int(c.steps.size()) / 2, c.T = Need(zs[size_t(tab.node)], M), c.G = std::min(c.T, P);
+  const int z0 = tab.zeros, T = c.T, G = c.G;
+  c.from = z0 - z0 % G % Blk;
+  // The batch before of the table, if still under way: its last stage's blocks are awaited.
+  // It starts at the same block or earlier (the zeros only grow), on the same grid of blocks:
+  // its block i + skip is this one's block i.
+  const Batch* prev = nullptr;
+  size_t where = 0;
+  for (size_t k = 0; k < running.size(); k++)
+    if (running[k].get() != &c && running[k]->table == c.table) prev = running[k].get(), where = k;
+  if (prev && prev->from > c.from) Settle(where), prev = nullptr;
+  int skip = 0;
+  if (prev) Blocks(prev->from, c.from, [&](int, int, int, int, int) { skip++; });
   if (!laid)
-    tab.rows.resize(size_t((T + G - 1) / G) * (G + 64)), tab.rowValues = T, tab.rowFrom = from;
-  const int stages = Stages(r, T - from);
-  const auto cut = [&](int k) { return int(1LL * r * k / stages); };  // stage k's first step
-  int blocks = 0;
-  Blocks(from, T, [&](int, int, int, int, int) { blocks++; });
-  // The blocks each stage is done with, and each stage's own scratch (the carries change at
-  // every step of every block), all made before any stage starts: a stage cannot fail, so
-  // every stage after it is sure to be let through.
-  std::vector<std::atomic<int>> done(static_cast<size_t>(stages));
-  struct Scratch {
-    std::vector<const uint16_t*> gv, gq;
-    std::vector<uint16_t> carry;
-  };
-  std::vector<Scratch> own(static_cast<size_t>(stages));
-  for (int k = 0; k < stages; k++) {
-    const size_t steps = size_t(cut(k + 1) - cut(k));
-    own[size_t(k)] = {std::vector<const uint16_t*>(steps), std::vector<const uint16_t*>(steps),
-                      std::vector<uint16_t>(steps)};
+    tab.rows.resize(size_t((T + G - 1) / G) * (G + 64)), tab.rowValues = T, tab.rowFrom = c.from;
+  c.rows = tab.rows.data();
+  // All a stage uses is made before any starts, and a stage allocates nothing: a stage cannot
+  // fail, so every stage after it is sure to be let through.
+  c.stages = Stages(c.r, T - c.from), c.blocks = 0;
+  Blocks(c.from, T, [&](int, int, int, int, int) { c.blocks++; });
+  c.done = std::vector<std::atomic<int>>(size_t(c.stages));
+  c.own.resize(size_t(c.stages));
+  for (int k = 0; k < c.stages; k++) {
+    const size_t steps = size_t(c.Cut(k + 1) - c.Cut(k));
+    Batch::Scratch& mine = c.own[size_t(k)];
+    mine.gv.resize(steps), mine.gq.resize(steps), mine.carry.assign(steps, 0);
   }
-  // Stage k's steps over the block of len entries at slot o, u its place in the period.
-  const auto run = [&](int k, int u, int len, int o) {
-    const int first = cut(k), steps = cut(k + 1) - first;
-    Scratch& mine = own[size_t(k)];
-    for (size_t j = 0; j < size_t(steps); j++) {
-      const Rows& g = factor[size_t(first) + j];
-      mine.gv[j] = At(g.values, u), mine.gq[j] = At(g.quotients, u);
-    }
-    Steps(tab.rows.data() + o, len, steps, mine.gv.data(), mine.gq.data(), mine.carry.data());
-  };
-  auto stage = [&](int k) {
-    int i = 0;
-    LayOut(cut(k), cut(k + 1), G);
-    Blocks(from, T, [&](int m, int u, int, int len, int o) {
-      while (done[size_t(k - 1)].load(std::memory_order_acquire) <= std::min(i + 1, blocks - 1))
-        std::this_thread::yield();
-      Fetch(tab, m + len, T, G);
-      run(k, u, len, o), i++;
-      done[size_t(k)].fetch_add(1, std::memory_order_release);
-    });
-  };
-  // The later stages on other cores if free, else here once the head is done, in order (a stage
-  // waits only for the one before it, so whoever runs it finishes it). A stage that cannot be
-  // forked (no memory for the task) runs here too, with those after it.
-  std::vector<TaskRef> later;
-  later.reserve(size_t(stages));
+  // The later stages on other cores if free, else by Settle, in order (a stage waits only for
+  // the one before it, so whoever runs it finishes it). A stage that cannot be forked (no
+  // memory for the task) is left to Settle too, with those after it.
+  c.later.reserve(size_t(c.stages));
   try {
-    for (int k = 1; k < stages; k++) later.push_back(Fork([&stage, k] { stage(k); }));
+    for (int k = 1; k < c.stages; k++) c.later.push_back(Fork([this, &c, k] { Stage(c, k); }));
   } catch (const std::bad_alloc&) {
   }
   const uint32_t* f = tab.values.data();
-  LayOut(0, cut(1), G);
-  Blocks(from, T, [&](int m, int u, int have, int len, int o) {
-    if (!laid) ToRows(f + m, have, len, tab.rows.data() + o);
-    if (stages > 1) Fetch(tab, m + len, T, G);  // last written on the last stage's core
-    run(0, u, len, o);
-    done[0].fetch_add(1, std::memory_order_release);
+  LayOut(c, 0, c.Cut(1));
+  int i = 0;
+  Blocks(c.from, T, [&](int m, int u, int have, int len, int o) {
+    if (prev) {
+      const std::atomic<int>& last = prev->done[size_t(prev->stages - 1)];
+      while (last.load(std::memory_order_acquire) <= std::min(i + skip + 1, prev->blocks - 1))
+        std::this_thread::yield();
+    }
+    i++;
+    if (!laid) ToRows(f + m, have, len, c.rows + o);
+    if (c.stages > 1) Fetch(c.rows, m + len, T, G);  // last written on the last stage's core
+    StageBlock(c, 0, u, len, o);
+    c.done[0].fetch_add(1, std::memory_order_release);
   });
-  for (const TaskRef& task : later) Join(task);
-  for (int k = int(later.size()) + 1; k < stages; k++) stage(k);
-  KeepLaidOut(r);
+  for (size_t k = 0; k < running.size(); k++)  // done with every block by now
+    if (running[k].get() == prev) Settle(k);
 }

@@ -60,6 +60,14 @@ int Counter::octavesFrom = 1 << 21;
 Counter::Counter(int i, int M_) : M(M_), lo(i), hi(lo + zs[size_t(lo)]), runTop(hi) {}
 
 Counter::~Counter() {
+  for (const auto& c : running) {
+    for (const TaskRef& task : c->later) {
+      try {
+        Join(task);
+      } catch (...) {  // a batch failed: the count fails with it
+      }
+    }
+  }
   for (const auto& a : forked) {
     try {
       Join(a->task);

@@ -4,6 +4,7 @@
 // renumbering (at, pp, zs) and draw on Huge's spare arrays and the kept second thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -70,14 +71,15 @@ class KeptFactors {
   bool Fresh(int l, int G) const;       // whether PowerRows(l, G) would lay it out anew
   Rows PowerRows(int l, int G);         // m^l by rows, l < 64
   bool Find(const std::vector<uint32_t>& key, Rows& rows) const;
-  void Keep(const std::vector<uint32_t>& key, std::vector<uint16_t>& rows);  // rows moved
+  // Rows of 2Q slots, taken (left null) if kept.
+  void Keep(const std::vector<uint32_t>& key, std::unique_ptr<uint16_t[]>& rows);
 
  private:
   std::vector<std::vector<uint32_t>> powers = std::vector<std::vector<uint32_t>>(64);
   std::vector<uint32_t> bigPower;  // m^l for the last l >= 64 asked for
   std::vector<std::vector<uint16_t>> powerRows = std::vector<std::vector<uint16_t>>(64);
   std::vector<int> powerRowsAt = std::vector<int>(64, 0);  // the G each was laid out for
-  std::map<std::vector<uint32_t>, std::vector<uint16_t>> products;
+  std::map<std::vector<uint32_t>, std::unique_ptr<uint16_t[]>> products;
 };
 
 // One call of Df: the tables of v's subtree, children before parents (see count.cpp).
@@ -147,16 +149,41 @@ class Counter {
   int RunLength(int i);
   bool Cheaper(int b, int i, int k);
   void Chain(int b, int i, int k);
-  // Batches of heavy-path steps (batch.cpp).
+  // Batches of heavy-path steps (batch.cpp). A batch under way: its table, its steps (pairs, as
+  // in Table::steps), each step's factor by rows, its key if it may be kept, and the rows it is
+  // laid out in with the light product to lay out there; and for a batch by rows, what the
+  // stages of its pipeline share: stage k runs steps [Cut(k), Cut(k + 1)) over each block.
+  struct Batch {
+    int table = -1;
+    bool byRows = false;
+    std::vector<int> steps;
+    std::vector<Rows> factor;
+    std::vector<std::vector<uint32_t>> key;
+    std::vector<std::unique_ptr<uint16_t[]>> laidOut;  // 2Q slots each, or none
+    std::vector<const uint32_t*> layOut;
+    int from = 0, T = 0, G = 0, r = 0, stages = 1, blocks = 0;
+    uint16_t* rows = nullptr;
+    std::vector<std::atomic<int>> done;  // the blocks each stage is done with
+    struct Scratch {
+      std::vector<const uint16_t*> gv, gq;  // its steps' factors at the block
+      std::vector<uint16_t> carry;          // its steps' sums so far
+    };
+    std::vector<Scratch> own;
+    std::vector<TaskRef> later;  // the stages forked
+    int Cut(int k) const { return int(1LL * r * k / stages); }
+  };
   void Flush(int b, bool stay = false);
+  void Settle(size_t k);
+  bool Follows(const Batch& c);
   bool ByRows(int b, const std::vector<int>& s, int T);
-  void FindKept(std::vector<int>& s, int G);
+  void FindKept(Batch& c, int G);
   void LengthenFactors(int b, const std::vector<int>& s, int T);
   int StepsByEntries(int b, const std::vector<int>& s, int T);
-  int Factors(int b, const std::vector<int>& s, int T);
-  void LayOut(int from, int to, int G);
-  void KeepLaidOut(int r);
-  void StepsByRows(int b, int r, int T, bool laid);
+  int Factors(Batch& c, int T);
+  void LayOut(Batch& c, int from, int to);
+  void StepsByRows(Batch& c, bool laid);
+  void StageBlock(Batch& c, int k, int u, int len, int o);
+  void Stage(Batch& c, int k);
   void Plain(int b);
   template <class F>
   void Blocks(int m, int T, F&& f);
@@ -174,11 +201,9 @@ class Counter {
   size_t nextApart = 0;    // apart[nextApart] is the next to fork
   std::deque<std::unique_ptr<Apart>> forked;  // forked and not yet joined, in the same order
   std::map<int, Product> products;            // by the index of the node they belong to
-  // A batch's scratch, kept from call to call: its steps, and each step's factor by rows and key,
-  // the rows it is laid out in if not kept, and the light product to lay out there if any.
-  std::vector<int> batch;
-  std::vector<Rows> factor;
-  std::vector<std::vector<uint32_t>> key;
-  std::vector<std::vector<uint16_t>> laidOut;
-  std::vector<const uint32_t*> layOut;
+  // The batches under way, oldest first: at most two, the later stages of one finishing on
+  // other cores while the walk goes on (see Settle); and spare ones, whose memory is kept.
+  std::deque<std::unique_ptr<Batch>> running;
+  std::vector<std::unique_ptr<Batch>> spareBatches;
+  std::vector<std::unique_ptr<uint16_t[]>> spareRows;  // laid-out rows not in use (2Q slots)
 };

@@ -24,11 +24,11 @@ Rows KeptFactors::PowerRows(int l, int G) {
 bool KeptFactors::Find(const std::vector<uint32_t>& key, Rows& rows) const {
   auto it = products.find(key);
   if (it == products.end()) return false;
-  rows = {it->second.data(), it->second.data() + Q};
+  rows = {it->second.get(), it->second.get() + Q};
   return true;
 }
 
 // The first 128 are kept; the map's nodes never move, so what Find gave stays valid.
-void KeptFactors::Keep(const std::vector<uint32_t>& key, std::vector<uint16_t>& rows) {
+void KeptFactors::Keep(const std::vector<uint32_t>& key, std::unique_ptr<uint16_t[]>& rows) {
   if (products.size() < 128 && !products.count(key)) products.emplace(key, std::move(rows));
 }

@@ -207,12 +207,11 @@ void FromRows(const uint16_t* w, int have, int len, uint32_t* a) {
 }
 
 void Factor(const uint32_t* a, int G, uint16_t* g, uint16_t* gs) {
-  thread_local std::vector<uint32_t> q;
-  q.resize(Blk);
+  uint32_t q[Blk];  // on the stack: a stage of a batch calls this, and must not fail
   for (int b = 0; b < G; b += Blk) {
     const int len = std::min(Blk, G - b);
     for (int i = 0; i < len; i++) q[i] = (a[b + i] << 16) / P;
-    ToRows(a + b, len, len, g + b), ToRows(q.data(), len, len, gs + b);
+    ToRows(a + b, len, len, g + b), ToRows(q, len, len, gs + b);
   }
 }
 

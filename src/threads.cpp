@@ -135,3 +135,5 @@ void Join(const TaskRef& task) {
   }
   if (task->error) std::rethrow_exception(task->error);
 }
+
+bool Taken(const TaskRef& task) { return task->state.load(std::memory_order_acquire) != 0; }

@@ -45,6 +45,10 @@ TaskRef Fork(std::function<void()> f);
 // While it runs elsewhere this thread runs the tasks forked last (its own, most likely).
 void Join(const TaskRef& task);
 
+// Whether a thread has taken task (it is running or done), so that it will be done without
+// Join.
+bool Taken(const TaskRef& task);
+
 // A point that threads wait at until a condition holds: they spin a little (a wait here is
 // usually short), then sleep until Wake. Whoever makes the condition true calls Wake after.
 class Signal {

@@ -264,11 +264,14 @@ TEST(Count, SameTablesOnEveryThreadCount) {
   }
   // A heavy path of 200 nodes with a leaf each over a star of 70001: its batches of 64 steps
   // over some 70000 values run as a pipeline of a stage per thread (5: shares of 12 and 13
-  // steps), each two blocks behind the one before.
+  // steps), each two blocks behind the one before, and each batch follows the one before
+  // block by block. Half-way up hangs a light chain of 5000 nodes, whose zeros move the next
+  // batches' first block two blocks on from the batch before's.
   Pairs ps;
   for (int v = 2; v <= 200; v++) ps.push_back({v - 1, v}), ps.push_back({v - 1, 70200 + v});
   for (int v = 201; v <= 70201; v++) ps.push_back({200, v});
-  const std::string in = Text(70400, 2147483647, ps);
+  for (int v = 70401; v <= 75400; v++) ps.push_back({v == 70401 ? 100 : v - 1, v});
+  const std::string in = Text(75400, 2147483647, ps);
   cores = 1;
   const int one = Solve(in);
   for (int threads : {2, 3, 5, 8}) {
