@@ -35,6 +35,11 @@ void Fetch(const uint16_t* rows, int m, int T, int G) {
   for (int k = 0; k < std::min(Blk, G - m % G); k += 32) __builtin_prefetch(w + k, 1);
 }
 
+// Waits until `done` (the blocks a stage is done with, counted in order) passes block i.
+void Await(const std::atomic<int>& done, int i) {
+  while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+}
+
 // The pipeline's stages for r steps over `entries` values by rows: one per core, each with at
 // least 4 steps (the kernel's rows) and 2^19 entry-steps (about 50 us on one core), else one. On
 // two cores that is a split from 2^20 entry-steps on (on a deep random tree of 4*10^5 nodes 2^20
@@ -78,13 +83,8 @@ void Counter::Plain(int b) {
 // table, if by rows at as many values, follows it block by block (see StepsByRows); else it
 // waits for it (Settle).
 void Counter::Flush(int b, bool stay) {
-  const auto before = [&] {  // b's batch under way, if any
-    auto it = std::find_if(running.begin(), running.end(),
-                           [&](const auto& x) { return x->table == b && !x->steps.empty(); });
-    return it == running.end() ? running.size() : size_t(it - running.begin());
-  };
   if (pool[b].steps.empty()) {
-    if (before() < running.size()) Settle(before());
+    if (const size_t k = UnderWay(b); k < running.size()) Settle(k);
     return stay ? void() : Plain(b);
   }
   while (running.size() >= 2) Settle(0);
@@ -92,7 +92,7 @@ void Counter::Flush(int b, bool stay) {
   if (spareBatches.empty()) spareBatches.push_back(std::make_unique<Batch>());
   running.push_back(std::move(spareBatches.back())), spareBatches.pop_back();
   Batch& c = *running.back();
-  const size_t k = before();  // found before c takes b's steps
+  const size_t k = UnderWay(b);  // found before c takes b's steps
   c.steps.swap(pool[b].steps), pool[b].stepEntries = 0, c.table = b;
   const int node = pool[b].node, T = Need(zs[size_t(node)], M);
   const bool rows = c.byRows = ByRows(b, c.steps, T), laid = rows && pool[b].rowValues == T;
@@ -105,6 +105,14 @@ void Counter::Flush(int b, bool stay) {
   pool[b].degree = zs[size_t(node)], pool[b].zeros = std::min(z, T);
   if (!stay || c.later.empty()) Settle(running.size() - 1);
   if (!stay) Plain(b);
+}
+
+// The oldest batch under way of table b (the one before, while a new one is made), or
+// running.size() if none.
+size_t Counter::UnderWay(int b) const {
+  auto it = std::find_if(running.begin(), running.end(),
+                         [&](const auto& x) { return x->table == b && !x->steps.empty(); });
+  return size_t(it - running.begin());
 }
 
 // Whether the next batch of c's table may follow c block by block: every later stage of c is
@@ -297,8 +305,7 @@ void Counter::Stage(Batch& c, int k) {
   int i = 0;
   LayOut(c, c.Cut(k), c.Cut(k + 1));
   Blocks(c.from, c.T, [&](int m, int u, int, int len, int o) {
-    while (c.done[size_t(k - 1)].load(std::memory_order_acquire) <= std::min(i + 1, c.blocks - 1))
-      std::this_thread::yield();
+    Await(c.done[size_t(k - 1)], std::min(i + 1, c.blocks - 1));
     Fetch(c.rows, m + len, c.T, c.G);
     StageBlock(c, k, u, len, o), i++;
     c.done[size_t(k)].fetch_add(1, std::memory_order_release);
@@ -321,11 +328,9 @@ void Counter::StepsByRows(Batch& c, bool laid) {
   // The batch before of the table, if still under way: its last stage's blocks are awaited.
   // It starts at the same block or earlier (the zeros only grow), on the same grid of blocks:
   // its block i + skip is this one's block i.
-  const Batch* prev = nullptr;
-  size_t where = 0;
-  for (size_t k = 0; k < running.size(); k++)
-    if (running[k].get() != &c && running[k]->table == c.table) prev = running[k].get(), where = k;
-  if (prev && prev->from > c.from) Settle(where), prev = nullptr;
+  const Batch* prev = running[UnderWay(c.table)].get();  // c itself if none
+  if (prev == &c) prev = nullptr;
+  if (prev && prev->from > c.from) Settle(UnderWay(c.table)), prev = nullptr;
   int skip = 0;
   if (prev) Blocks(prev->from, c.from, [&](int, int, int, int, int) { skip++; });
   if (!laid)
@@ -354,17 +359,12 @@ void Counter::StepsByRows(Batch& c, bool laid) {
   LayOut(c, 0, c.Cut(1));
   int i = 0;
   Blocks(c.from, T, [&](int m, int u, int have, int len, int o) {
-    if (prev) {
-      const std::atomic<int>& last = prev->done[size_t(prev->stages - 1)];
-      while (last.load(std::memory_order_acquire) <= std::min(i + skip + 1, prev->blocks - 1))
-        std::this_thread::yield();
-    }
+    if (prev) Await(prev->done[size_t(prev->stages - 1)], std::min(i + skip + 1, prev->blocks - 1));
     i++;
     if (!laid) ToRows(f + m, have, len, c.rows + o);
     if (c.stages > 1) Fetch(c.rows, m + len, T, G);  // last written on the last stage's core
     StageBlock(c, 0, u, len, o);
     c.done[0].fetch_add(1, std::memory_order_release);
   });
-  for (size_t k = 0; k < running.size(); k++)  // done with every block by now
-    if (running[k].get() == prev) Settle(k);
+  if (prev) Settle(UnderWay(c.table));  // done with every block by now
 }

@@ -174,6 +174,7 @@ class Counter {
   };
   void Flush(int b, bool stay = false);
   void Settle(size_t k);
+  size_t UnderWay(int b) const;
   bool Follows(const Batch& c);
   bool ByRows(int b, const std::vector<int>& s, int T);
   void FindKept(Batch& c, int G);

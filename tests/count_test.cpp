@@ -599,16 +599,19 @@ void ExpectWholeTable(int nn, const Pairs& ps, int M, const std::string& what) {
 // classes past P, else by entries): a spine over a star, its nodes carrying 0 to 3 leaves
 // (powers kept by their count, or a node with one child and no factor) and now and then a
 // light child over one or two leaves (small products kept by their values). On one to eight
-// threads: the factors of a batch are lengthened on every core at once, and a long batch's
-// steps run as a pipeline of three or four stages.
+// threads: the factors of a batch are lengthened on every core at once, a long batch's steps
+// run as a pipeline of two to four stages, and the next batch follows the last stage; with a
+// light chain half-way up, from a block two on from the batch before's first.
 TEST(Parts, BatchOfStepsAgainstPasses) {
   std::mt19937 g(31);
   const int was = cores;
-  for (auto [star, M, threads] : {std::tuple{100, 3000, 1},
-                                  {100, 3000, 4},
-                                  {5000, 9000, 2},
-                                  {30500, 37011, 3},
-                                  {30500, 37011, 8}}) {
+  for (auto [star, M, threads, chain] : {std::tuple{100, 3000, 1, 0},
+                                         {100, 3000, 4, 0},
+                                         {5000, 9000, 2, 0},
+                                         {30500, 37011, 3, 0},
+                                         {30500, 37011, 8, 0},
+                                         {30500, 37011, 2, 5000},
+                                         {30500, 37011, 5, 5000}}) {
     cores = threads;
     const int spine = 200;
     Pairs ps;
@@ -623,6 +626,7 @@ TEST(Parts, BatchOfStepsAgainstPasses) {
         for (int l = 1 + int(g() % 2); l--;) ps.push_back({light, ++nn});
       }
     }
+    for (int k = 0; k < chain; k++, nn++) ps.push_back({k ? nn : spine / 2, nn + 1});
     ExpectWholeTable(nn, ps, M,
                      "spine over " + std::to_string(star) + ", M=" + std::to_string(M) + ", " +
                          std::to_string(threads) + " threads");
