@@ -224,14 +224,18 @@ TEST(EndToEnd, CommandLine) {
 }
 
 // Two runs in one directory: the first waits on a pipe for its input while the input is
-// replaced and a second run answers; the first then answers too. (The first has opened the
-// pipe once it holds it on a descriptor other than 3, which it inherits closed.) The run that
-// finishes last leaves its whole answer, whether it is longer or shorter than the other's.
+// replaced and a second run answers; the first then answers too. The run that finishes last
+// leaves its whole answer, whether it is longer or shorter than the other's. (The first has
+// opened the pipe once it holds dravok.out, which it opens before the input, and dravok.in:
+// until it execs, the shell that starts it holds the pipe too, on 3 and on a copy of 3 it
+// makes above 9, and a run that opened the input only after it was replaced would answer
+// the second's problem.)
 TEST(EndToEnd, TwoRunsInOneDirectory) {
   for (auto [first, second] : {std::pair{"1 3835", "1 52"}, {"1 52", "1 3835"}}) {
     const std::string script = std::string(R"(mkfifo dravok.in && exec 3<>dravok.in
 $D 3>&- & a=$!
-w=0; until ls -l /proc/$a/fd 2>/dev/null | grep -v ' 3 -> ' | grep -q '/dravok\.in$'
+fds="ls -l /proc/$a/fd"; w=0
+until $fds 2>/dev/null | grep -q '/dravok\.out$' && $fds 2>/dev/null | grep -q '/dravok\.in$'
 do sleep 0.01; w=$((w + 1)); [ $w -lt 3000 ] || break; done
 mv dravok.in pipe && echo ')") +
                                second + R"(' > dravok.in && $D 3>&-; echo "second $?"
