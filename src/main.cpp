@@ -2,10 +2,14 @@
 // "dravok.out". Exit status 0 with the answer, 1 with one line on standard error, 2 for a
 // command line it does not take (then no file is touched).
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -46,6 +50,19 @@ static void Guard() {
   for (int fd = 0; fd <= 2; fd++)
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDWR) != fd) _exit(1);
   std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Memory the process frees stays with it for its next allocations instead of going back to the
+// system. A large table that grows is moved to a new block, and fresh memory costs a page
+// fault, the kernel's zeroing and, on a virtual machine, the host's backing for each page: on a
+// random tree of 10^8 nodes the count's tables took 2.6 GB of fresh pages, and the renumbering
+// frees 1.2 GB just before the count starts. (glibc maps each block above 32 MiB on its own and
+// hands it back when it is freed; from the heap, a freed block serves the next.)
+static void KeepMemory() {
+#ifdef __GLIBC__
+  mallopt(M_MMAP_MAX, 0);
+  mallopt(M_TRIM_THRESHOLD, INT_MAX);
+#endif
 }
 
 // Opens "dravok.out", created or emptied, and returns its descriptor; -1 with err set if it
@@ -92,7 +109,7 @@ static std::string WriteOut(int fout, int ans) {
 }
 
 int main(int argc, char** argv) {
-  Guard();
+  Guard(), KeepMemory();
   if (argc > 1) {
     std::string_view a = argv[1];
     bool help = a == "--help" || a == "-h", version = a == "--version";

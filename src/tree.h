@@ -18,7 +18,8 @@ extern std::vector<int> zs;  // zs[i]: nodes in index i's subtree
 // process already holds is used again rather than handed back and asked for anew.
 void Huge(std::vector<int>& v, size_t count, int x);
 void Spare(std::vector<int>& v);
-// Hands the spare arrays back to the system: the count uses none.
+// Frees the spare arrays: the count uses none of them, but its tables may take their memory
+// (the program keeps freed memory for its next allocations; see main).
 void DropSpares();
 // For a tree of count nodes, writes three arrays of count ints on the other core while the text
 // is parsed, for the pool: with sons and t, which the renumbering gives back, the five arrays it
