@@ -5,6 +5,8 @@
 // levels.h).
 #include "poly.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -12,6 +14,7 @@
 
 #include "dravok.h"
 #include "threads.h"
+#include "tree.h"
 
 #ifndef DRAVOK_ISA  // set by the build: the level's namespace
 #define DRAVOK_ISA base
@@ -481,6 +484,18 @@ bool ClassesByConvolution(int D, long long T) {
   return T <= P && ByConvolution(2 * (T - D - 1), D + 1, int(T));
 }
 
+// Room for `to` entries in a. A table that moves takes twice its entries or more (as resize
+// would), and one of 4 MiB or more is marked for huge pages before it is first written: the
+// lengthening by class reads it P entries apart, a small page apart, so that every read would
+// miss the translation cache (on a random tree of 10^8 nodes the run took 0.92 of the time).
+void Room(std::vector<uint32_t>& a, size_t to) {
+  if (to <= a.capacity()) return;
+  const size_t cap = std::max(to, 2 * a.size());
+  a.reserve(cap);
+  if (cap >= size_t(1) << 20)
+    Advise(a.data(), cap * sizeof(uint32_t), size_t(1) << 21, MADV_HUGEPAGE);
+}
+
 // Lengthens a (see Lengthen) to `to` entries, but for values that the convolution should give:
 // returns T when a[from..T) is left for Lagrange (and a[T..to) for the period after it), else 0.
 // A table by residue class whose classes would reach degree P or more (a subtree of P^2 nodes)
@@ -488,7 +503,7 @@ bool ClassesByConvolution(int D, long long T) {
 int Start(std::vector<uint32_t>& a, int to, long long z, int zl) {
   int from = int(a.size());
   if (from >= to) return 0;
-  a.resize(to);
+  Room(a, size_t(to)), a.resize(to);
   if (z >= P) {
     const int D = from / P - 1;
     if (!ClassesByConvolution(D, (to - 1) / P + 1)) return Recur(a.data(), from, to, D, P, 0), 0;

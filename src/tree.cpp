@@ -25,14 +25,9 @@ std::vector<std::vector<int>> pool;      // arrays no longer needed, kept for th
 std::vector<std::vector<int>> warm;      // arrays that Prepare has paged in, for the pool
 std::future<void> warming;               // Prepare's work under way
 
-// madvise(advice) over the whole units of `unit` bytes (a power of two) within the ints
-// [from, to) of v.
+// Advise over the ints [from, to) of v.
 void Advise(std::vector<int>& v, size_t from, size_t to, size_t unit, int advice) {
-  char* p = reinterpret_cast<char*>(v.data() + from);
-  size_t skip = (unit - reinterpret_cast<uintptr_t>(p) % unit) % unit,
-         bytes = (to - from) * sizeof(int);
-  if (bytes > skip && (bytes - skip) / unit)
-    madvise(p + skip, (bytes - skip) / unit * unit, advice);
+  ::Advise(v.data() + from, (to - from) * sizeof(int), unit, advice);
 }
 
 // Empties v and reserves room for count ints (and a little more, to serve again) on huge pages
@@ -62,6 +57,13 @@ void Warmed() {
 }
 
 }  // namespace
+
+void Advise(void* p, size_t bytes, size_t unit, int advice) {
+  char* c = static_cast<char*>(p);
+  const size_t skip = (unit - reinterpret_cast<uintptr_t>(c) % unit) % unit;
+  if (bytes > skip && (bytes - skip) / unit)
+    madvise(c + skip, (bytes - skip) / unit * unit, advice);
+}
 
 void Prepare(size_t count) {
   Warmed();

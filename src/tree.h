@@ -11,6 +11,9 @@ extern std::vector<int> at;  // at[v]: node v's index, -1 if v is not reachable
 extern std::vector<int> pp;  // pp[i]: the parent's index, -1 for the root
 extern std::vector<int> zs;  // zs[i]: nodes in index i's subtree
 
+// madvise(advice) over the whole units of `unit` bytes (a power of two) within [p, p + bytes).
+void Advise(void* p, size_t bytes, size_t unit, int advice);
+
 // v = count copies of x, in memory backed by huge pages where the system grants them: arrays of
 // tens of megabytes read at random then miss the translation cache far less often, and take a
 // page fault per 2 MiB instead of per 4 KiB. Fresh memory is paged in by every core at once.
