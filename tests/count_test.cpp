@@ -4,6 +4,7 @@
 #include "count.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <functional>
 #include <random>
@@ -676,6 +677,28 @@ TEST(Parts, ValuesNeeded) {
   EXPECT_EQ(Need(5LL * P + 7, 1 << 30), 6 * P);
   EXPECT_EQ(Need(5LL * P + 7, 4 * P), 4 * P);
   EXPECT_EQ(Need(1LL * P * P, 1 << 30), 1 << 30);
+}
+
+// Advise acts on the whole units inside its range and nowhere else: MADV_DONTNEED, which zeroes
+// what it reaches, over ranges that start or end inside a page, and over whole pages.
+TEST(Parts, AdviseOnlyWholeUnitsInside) {
+  constexpr size_t page = 4096, all = 8 * page;
+  for (auto [from, bytes] : {std::pair<size_t, size_t>{100, 3 * page},
+                             {page, 2 * page},
+                             {10, page},
+                             {page - 1, 5 * page + 2}}) {
+    void* m = mmap(nullptr, all, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(m, MAP_FAILED);
+    auto* c = static_cast<unsigned char*>(m);
+    std::fill(c, c + all, 1);
+    Advise(c + from, bytes, page, MADV_DONTNEED);
+    const size_t lo = (from + page - 1) / page * page,
+                 hi = std::max(lo, (from + bytes) / page * page);
+    for (size_t i = 0; i < all; i++)
+      ASSERT_EQ(c[i], i >= lo && i < hi ? 0 : 1)
+          << "from=" << from << " bytes=" << bytes << " i=" << i;
+    munmap(m, all);
+  }
 }
 
 // Spare tables keep their memory for the next use up to TablePool::kept entries; a larger one
