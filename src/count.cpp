@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <utility>
 
 #include "dravok.h"
@@ -312,6 +313,10 @@ std::vector<uint32_t> Df(int v, int M) { return Counter(at[size_t(v)], M).Run();
 // h_root(K) mod P for the s nodes reachable from root. When s < P, K is first reduced mod P:
 // h_root = sum_{j<=s} c_j C(m, j) and C(K, j) = C(K mod P, j) mod P for j < P (Lucas). If the
 // reduced K' is at most s, h_root is tabulated up to K'; otherwise up to s and interpolated.
+// When s >= P, h_root on the residue class of K is a polynomial in j of degree D = s div P, for
+// C(r + jP, k) = C(r, k mod P) C(j, k div P) mod P (Lucas) with r = K mod P, k <= s: its values at
+// j <= D, in the count's table of P (D + 1) entries, give h_root(K) by D + 1 terms of Lagrange's
+// formula, not s + 1.
 // Time O(n + s * min(K', s)) at worst; Df says what the tables really cost.
 int Count() {
   int s = Tree(false);
@@ -329,6 +334,15 @@ int Count() {
   if (cores == 1 && n >= 1 << 25) handBack();
   long long x = s < P ? K % P : K;
   if (x <= s) return int(Counter(0, int(x) + 1).Run()[x]);
+  if (const long long D = s / P, M = P * (D + 1); s >= P && M <= INT_MAX) {
+    const std::vector<uint32_t> h = Counter(0, int(M)).Run();
+    if (x < M) return int(h[size_t(x)]);
+    std::vector<uint32_t> row(size_t(D) + 1);  // h_root on x's class, at j = 0..D
+    for (size_t j = 0; j <= size_t(D); j++) row[j] = h[size_t(x % P) + j * P];
+    return int(Interp(row, x / P));
+  }
+  // Only trees of 2^31 - P nodes or more, whose class tables would not fit int indices, and
+  // s < P, where the table has at most P values, are interpolated from all of them.
   const std::vector<uint32_t> h = Counter(0, s + 1).Run();
   std::atomic<uint32_t> sum{0};  // the terms of Lagrange's formula, on every core
   Split(0, h.size(), [&](size_t from, size_t to) { sum += Interp(h, x, from, to); });

@@ -13,6 +13,7 @@
 
 #include "at_level.h"
 #include "naive.h"
+#include "poly.h"
 #include "tree.h"
 
 namespace {
@@ -368,19 +369,29 @@ TEST_P(CountAtLevel, StressMidSizeAgainstRecursion) {
 }
 
 // Interpolation against direct tabulation on trees with s >= P, where P divides s! and K is
-// not reduced: a random tree, a random caterpillar.
+// not reduced: a random tree, a random caterpillar, and a random tree of 3P + 17 nodes (degree 3
+// on each residue class). K just past the tree is read from the table; further out the answer,
+// from the D + 1 values of K's residue class, is checked against Lagrange's formula over the
+// whole table of s + 1 values, on the first and last classes and past P^2 (j = K div P >= P).
 TEST(Count, InterpolationPastModulus) {
   std::mt19937 g(5);
-  for (int it = 0; it < 2; it++) {
-    int nn = 30100, KK = 30100 + 1 + int(g() % 400);
+  for (int it = 0; it < 3; it++) {
+    const int nn = it < 2 ? 30100 : 3 * P + 17, KK = nn + 1 + int(g() % 400);
     Pairs ps = RandomPairs(g, nn, false);
     if (it == 1)
       for (int v = 2; v <= nn; v++) ps[v - 2] = {v % 2 ? v - 1 : std::max(1, v - 2), v};
     ASSERT_EQ(Parse(Text(nn, KK, ps)), "");
     Tree();
-    const int full = int(Df(root, KK + 1)[KK]);
+    const std::vector<uint32_t> whole = Df(root, nn + 1);
+    const int near = int(Df(root, KK + 1)[KK]);
     ASSERT_EQ(Parse(Text(nn, KK, ps)), "");
-    ASSERT_EQ(Count(), full) << "case " << it;
+    ASSERT_EQ(Count(), near) << "case " << it;
+    const long long D = nn / P;
+    for (long long far : {P * (D + 5), P * (D + 5) + P - 1, 1000000007LL, 2147483647LL,
+                          std::uniform_int_distribution<long long>(P * (D + 1), 2147483647)(g)}) {
+      ASSERT_EQ(Parse(Text(nn, far, ps)), "");
+      ASSERT_EQ(Count(), int(Interp(whole, far))) << "case " << it << " K=" << far;
+    }
   }
 }
 
