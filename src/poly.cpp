@@ -5,8 +5,6 @@
 // levels.h).
 #include "poly.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -558,11 +556,7 @@ bool ClassesByConvolution(int D, long long T) {
 // lengthening by class reads it P entries apart, a small page apart, so that every read would
 // miss the translation cache (on a random tree of 10^8 nodes the run took 0.95 of the time).
 void Room(std::vector<uint32_t>& a, size_t to) {
-  if (to <= a.capacity()) return;
-  const size_t cap = std::max(to, 2 * a.size());
-  a.reserve(cap);
-  if (cap >= size_t(1) << 20)
-    Advise(a.data(), cap * sizeof(uint32_t), size_t(1) << 21, MADV_HUGEPAGE);
+  if (to > a.capacity()) Reserve(a, std::max(to, 2 * a.size()));
 }
 
 // Lengthens a (see Lengthen) to `to` entries, but for values that the convolution should give:

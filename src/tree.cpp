@@ -65,13 +65,20 @@ void Advise(void* p, size_t bytes, size_t unit, int advice) {
     madvise(c + skip, (bytes - skip) / unit * unit, advice);
 }
 
+void Reserve(std::vector<uint32_t>& v, size_t count) {
+  if (count <= v.capacity()) return;
+  v.reserve(count);
+  if (count * sizeof(uint32_t) >= 2 * big)
+    Advise(v.data(), count * sizeof(uint32_t), big, MADV_HUGEPAGE);
+}
+
 void Prepare(size_t count) {
   Warmed();
   if (cores < 2 || count * sizeof(int) < size_t(1) << 20) return;
   try {
     warming = std::async(std::launch::async, [count] {
       try {
-        for (int i = 0; i < 3; i++) {
+        for (int i = 0; i < 2; i++) {
           warm.emplace_back(), Fresh(warm.back(), count, false), warm.back().assign(count, 0);
         }
       } catch (const std::bad_alloc&) {
@@ -237,7 +244,14 @@ Segments ListRuns(size_t N, const Children& c) {
   int total = 0;
   for (int& l : s.start)
     if (l >= 0) std::swap(l, total), total += l;
-  Huge(s.seg, N, 0);  // room for pp once the segments are read
+  // A chain lists all its nodes, a random tree of 10^8 nodes 0.9% of them, a deep one of 10^6
+  // (each parent among the three nodes before) 1.9%: those take no array of the pool, whose
+  // fifth array of n ints would raise the renumbering's peak by a quarter.
+  if (size_t(total) >= N / 8) {
+    Huge(s.seg, size_t(total), 0);
+  } else {
+    s.seg.assign(size_t(total), 0);
+  }
   Walks(c, s, true).Run();
   return s;
 }
@@ -408,9 +422,10 @@ void Indices(size_t s, const std::vector<int>& pq, std::vector<int>& sz, std::ve
 // subtree last: index i's subtree is [i, i + zs[i]) and its parent is pp[i] < i. Children come
 // from t, so only nodes 1..n are children and each has one parent: from root (no parent) the
 // walk meets every reachable node once and never enters a cycle of t. O(n) time, no recursion,
-// so any depth works; at most 20 bytes per node at once, t's among them until the children are
-// placed. Dead arrays lend their memory to new ones: fresh memory costs a page fault and the
-// kernel's zeroing per page (and here the host's backing: 3 s a gigabyte on one core).
+// so any depth works; at most 16 bytes per node at once (20 when runs of one-child nodes hold an
+// eighth of the nodes or more), t's among them until the children are placed. Dead arrays lend
+// their memory to new ones: fresh memory costs a page fault and the kernel's zeroing per page (and
+// here the host's backing: 3 s a gigabyte on one core).
 int Tree(bool indexed) {
   const size_t N = size_t(n) + 1;
   Children c = PlaceChildren(N);
@@ -418,10 +433,16 @@ int Tree(bool indexed) {
   Segments sg = ListRuns(N, c);
   std::vector<int> q, pq, sz, ix;
   const size_t s = BreadthFirst(c, sg, q, pq).Run(N);
-  pp = std::move(sg.seg), sz = std::move(c.off), ix = std::move(c.ch);
+  sz = std::move(c.off), ix = std::move(c.ch);
+  Spare(sg.seg);
   Indices(s, pq, sz, ix);
-  // Stores to distinct places (ix is one-to-one, and so is q), two cores at once.
-  pp.assign(s, -1);
+  // Stores to distinct places (ix is one-to-one, and so is q), two cores at once. Unless `at` is
+  // made from it, q's memory serves pp.
+  if (indexed) {
+    Huge(pp, s, -1);
+  } else {
+    pp.swap(q), pp.assign(s, -1);
+  }
   Split(1, s, [&](size_t lo, size_t hi) {
     for (size_t h = lo; h < hi; h++) pp[size_t(ix[h])] = ix[size_t(pq[h])];
   });
