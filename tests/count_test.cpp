@@ -139,7 +139,7 @@ std::vector<bool> reachable_naive(const std::vector<int>& parent) {
 // it, and the largest child's block comes last. The larger trees are chains and near-chains,
 // whole or cut by a few junk pairs into pieces and cycles of one-child nodes, walked ahead in
 // segments; the last two pass a million nodes, where passes and wide breadth-first levels are
-// split between two cores.
+// split between two cores. Each again without node indices, to the same pp and zs.
 TEST(Count, RenumberingIsHeavyLastPreorder) {
   std::mt19937 g(77);
   for (int it = 0; it < 2402; it++) {
@@ -176,6 +176,12 @@ TEST(Count, RenumberingIsHeavyLastPreorder) {
       for (int c = i + 1; last && c < last; c += zs[c]) ASSERT_LE(zs[c], zs[last]) << what;
     }
     ASSERT_EQ(zs[0], s) << what;
+    // Without node indices, as the count asks: the runs' list then sits in an array of its own
+    // length where it is short, and pp in the breadth-first order's memory.
+    const std::vector<int> ppw = pp, zsw = zs;
+    ASSERT_EQ(Parse(in), "");
+    ASSERT_EQ(Tree(false), s) << what;
+    ASSERT_TRUE(pp == ppw && zs == zsw && at.empty()) << what;
   }
 }
 
