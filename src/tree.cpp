@@ -36,7 +36,7 @@ void Advise(std::vector<int>& v, size_t from, size_t to, size_t unit, int advice
 // and two cores back twice as much. Mapped first, the first writes take half the time they take
 // on unmapped pages.) The room is P ints more than asked, to serve again: the count's root table
 // holds up to P values more than the tree has nodes, and it takes the place of a freed array
-// only if it fits there (one P short, it took 400 MB of fresh memory on 10^8 nodes).
+// only if it fits there (with 16 ints of room, it took 400 MB of fresh memory on 10^8 nodes).
 void Fresh(std::vector<int>& v, size_t count, bool split) {
   std::vector<int>().swap(v), v.reserve(count + P + 16);
   if (count * sizeof(int) >= 2 * big) Advise(v, 0, count, big, MADV_HUGEPAGE);
