@@ -46,6 +46,11 @@ class TablePool {
   static constexpr size_t kept = size_t(1) << 22;
   int Get();  // a spare table or a new one, with no light product and not by rows
   void Free(int b);
+  // Every table spare again, for another count: each keeps the memory of at most `reused`
+  // entries (32 KiB: the tables that grow most often are smaller), so a pool left for later
+  // holds O(tables * reused).
+  static constexpr size_t reused = size_t(1) << 13;
+  void Reset();
   Table& operator[](int b) { return tables[size_t(b)]; }
 
  private:
@@ -172,6 +177,20 @@ class Counter {
     std::vector<TaskRef> later;  // the stages forked
     int Cut(int k) const { return int(1LL * r * k / stages); }
   };
+  // What a Counter leaves for the next one on its thread: its tables' memory, the factors it
+  // kept (they are the same for any subtree) and its spare batches. The light subtrees counted
+  // one after another would otherwise allocate them anew: tens of thousands of blocks of 1 to
+  // 32 KiB on a random tree of 10^7 nodes, each taking the heap's lock that the other core may
+  // hold (one heap for every thread: see main.cpp).
+  struct Workspace {
+    TablePool pool;
+    KeptFactors keptFactors;
+    std::vector<std::unique_ptr<Batch>> spareBatches;
+    std::vector<std::unique_ptr<uint16_t[]>> spareRows;  // laid-out rows not in use (2Q slots)
+  };
+  static thread_local std::vector<std::unique_ptr<Workspace>> spareWorkspaces;  // left here
+  static std::unique_ptr<Workspace> TakeWorkspace();
+  static void LeaveWorkspace(std::unique_ptr<Workspace> workspace);
   void Flush(int b, bool stay = false);
   void Settle(size_t k);
   size_t UnderWay(int b) const;
@@ -190,8 +209,11 @@ class Counter {
   void Blocks(int m, int T, F&& f);
 
   const int M, lo, hi;
-  TablePool pool;
-  KeptFactors keptFactors;
+  std::unique_ptr<Workspace> workspace;  // taken from this thread's, left there at the end
+  TablePool& pool;
+  KeptFactors& keptFactors;
+  std::vector<std::unique_ptr<Batch>>& spareBatches;
+  std::vector<std::unique_ptr<uint16_t[]>>& spareRows;
   // The nodes whose table is under way (their largest child is done, they are not) with that
   // table: all ancestors of the walk's position, so a stack, the deepest on top; O(log n) deep.
   std::vector<std::pair<int, int>> underWay;
@@ -203,8 +225,6 @@ class Counter {
   std::deque<std::unique_ptr<Apart>> forked;  // forked and not yet joined, in the same order
   std::map<int, Product> products;            // by the index of the node they belong to
   // The batches under way, oldest first: at most two, the later stages of one finishing on
-  // other cores while the walk goes on (see Settle); and spare ones, whose memory is kept.
+  // other cores while the walk goes on (see Settle).
   std::deque<std::unique_ptr<Batch>> running;
-  std::vector<std::unique_ptr<Batch>> spareBatches;
-  std::vector<std::unique_ptr<uint16_t[]>> spareRows;  // laid-out rows not in use (2Q slots)
 };

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -719,7 +720,9 @@ TEST(Parts, AdviseOnlyWholeUnitsInside) {
 }
 
 // Spare tables keep their memory for the next use up to TablePool::kept entries; a larger one
-// is handed back, and a table taken again has no light product and is not by rows.
+// is handed back, and a table taken again has no light product and is not by rows. A pool reset
+// for another count (whatever state the last one stopped in) has every table spare, none with
+// waiting steps, none holding more than TablePool::reused entries.
 TEST(Parts, PoolHandsBackLargeTables) {
   TablePool pool;
   const int small = pool.Get(), large = pool.Get();
@@ -734,6 +737,18 @@ TEST(Parts, PoolHandsBackLargeTables) {
   EXPECT_GE(pool[b].values.capacity(), 1000u);
   EXPECT_EQ(pool[b].light, -1);
   EXPECT_EQ(pool[b].rowValues, 0);
+
+  pool[a].values.resize(TablePool::reused + 1), pool[a].steps = {-1, 2}, pool[a].stepEntries = 7;
+  pool[b].rows.resize(TablePool::reused + 1), pool.Reset();
+  std::vector<int> taken;
+  for (int k = 0; k < 3; k++) taken.push_back(pool.Get());
+  std::sort(taken.begin(), taken.end());
+  EXPECT_EQ(taken, (std::vector<int>{0, 1, 2}));  // the two in use, and one more made
+  for (int x : taken) {
+    EXPECT_TRUE(pool[x].steps.empty() && pool[x].stepEntries == 0) << x;
+    EXPECT_LE(pool[x].values.capacity(), TablePool::reused) << x;
+    EXPECT_LE(pool[x].rows.capacity(), TablePool::reused) << x;
+  }
 }
 
 }  // namespace
