@@ -62,8 +62,8 @@ static void Guard() {
 // once empty, and maps any larger block on its own whatever the settings above, so on a tree of
 // 10^8 nodes the pool's thread took 44 fresh heaps and three maps of up to 98 MB for its tables,
 // and the arrays paged in while the text is read went back to the system when freed (0.92 of
-// the time with one heap). The price is the one lock: cores that allocate tables at once wait for
-// each other, 1.02 to 1.05 of the time on some trees of 10^6 to 10^7 nodes.
+// the time with one heap). The price is the one lock: cores that allocate at once wait for each
+// other, so the count keeps what it allocates often for its next use (see Counter::Workspace).
 static void KeepMemory() {
 #ifdef __GLIBC__
   mallopt(M_MMAP_MAX, 0);
