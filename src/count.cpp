@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <new>
 #include <utility>
 
 #include "dravok.h"
@@ -68,7 +69,8 @@ void TablePool::Reset() {
 
 // At most two per thread: Counters nest on a thread only where one runs a light subtree it
 // forked that no core took. Each holds about 1 MB on a random tree of 10^7 nodes (half tables cut
-// to TablePool::reused entries, half kept factors); four per thread raised its peak by 8 MiB.
+// to TablePool::reused entries, half kept factors), at most the kept factors' 16 MB and four
+// spare rows; four per thread raised that tree's peak by 8 MiB.
 thread_local std::vector<std::unique_ptr<Counter::Workspace>> Counter::spareWorkspaces;
 
 std::unique_ptr<Counter::Workspace> Counter::TakeWorkspace() {
@@ -79,12 +81,16 @@ std::unique_ptr<Counter::Workspace> Counter::TakeWorkspace() {
 }
 
 // Leaves the workspace of a Counter that has ended, whatever state it stopped in (a count may
-// have thrown): all its tables spare, its batches spare since none runs.
-void Counter::LeaveWorkspace(std::unique_ptr<Workspace> workspace) {
-  if (spareWorkspaces.size() >= 2) return;
-  workspace->pool.Reset();
-  if (workspace->spareRows.size() > 16) workspace->spareRows.resize(16);
-  spareWorkspaces.push_back(std::move(workspace));
+// have thrown): all its tables spare, its batches spare since none runs. Called from the
+// destructor, so it throws nothing: without memory to keep it, the workspace is freed.
+void Counter::LeaveWorkspace(std::unique_ptr<Workspace> workspace) noexcept {
+  try {
+    if (spareWorkspaces.size() >= 2) return;
+    workspace->pool.Reset();
+    if (workspace->spareRows.size() > 4) workspace->spareRows.resize(4);
+    spareWorkspaces.push_back(std::move(workspace));
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 int Counter::apartFrom = 1 << 13;

@@ -190,7 +190,7 @@ class Counter {
   };
   static thread_local std::vector<std::unique_ptr<Workspace>> spareWorkspaces;  // left here
   static std::unique_ptr<Workspace> TakeWorkspace();
-  static void LeaveWorkspace(std::unique_ptr<Workspace> workspace);
+  static void LeaveWorkspace(std::unique_ptr<Workspace> workspace) noexcept;
   void Flush(int b, bool stay = false);
   void Settle(size_t k);
   size_t UnderWay(int b) const;
