@@ -49,20 +49,26 @@ int TablePool::Get() {
   return b;
 }
 
+namespace {
+
+// Hands back the memory of tab's entries and rows where it holds more than `most`.
+void HandBack(Table& tab, size_t most) {
+  if (tab.values.capacity() > most) std::vector<uint32_t>().swap(tab.values);
+  if (tab.rows.capacity() > most) std::vector<uint16_t>().swap(tab.rows);
+}
+
+}  // namespace
+
 void TablePool::Free(int b) {
-  Table& tab = tables[size_t(b)];
-  if (tab.values.capacity() > kept) std::vector<uint32_t>().swap(tab.values);
-  if (tab.rows.capacity() > kept) std::vector<uint16_t>().swap(tab.rows);
+  HandBack(tables[size_t(b)], kept);
   spare.push_back(b);
 }
 
 void TablePool::Reset() {
   spare.clear();
   for (size_t b = tables.size(); b--;) {
-    Table& tab = tables[b];
-    if (tab.values.capacity() > reused) std::vector<uint32_t>().swap(tab.values);
-    if (tab.rows.capacity() > reused) std::vector<uint16_t>().swap(tab.rows);
-    tab.steps.clear(), tab.stepEntries = 0;
+    HandBack(tables[b], reused);
+    tables[b].steps.clear(), tables[b].stepEntries = 0;
     spare.push_back(int(b));
   }
 }
