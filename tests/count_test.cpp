@@ -290,6 +290,45 @@ TEST(Count, SameTablesOnEveryThreadCount) {
   cores = was, Counter::apartFrom = apartWas;
 }
 
+// Counts leave their tables, kept factors and batches to the next count on the thread: a count
+// after others, of other trees at other M, on 1 to 4 threads forking from 64 nodes on, gives
+// what the straightforward recursion gives, and the first tree counted again gives its answer
+// again. The large tree (a heavy path of 1000 nodes over up to 63 leaves and small light subtrees
+// each, K past a period) fills the kept factors at a whole period.
+TEST(Count, CountsAfterOtherCountsOnTheSameThreads) {
+  std::mt19937 g(4242);
+  Pairs big;
+  int nb = 1;
+  for (int v = 0, up = 1; v < 1000; v++) {
+    const int hub = ++nb;
+    big.push_back({up, hub}), up = hub;
+    for (int l = int(g() % 63) + 1; l--;) big.push_back({hub, ++nb});
+    for (int k = int(g() % 3); k--;) {  // small light subtrees: a node over 1 to 3 leaves
+      const int u = ++nb;
+      big.push_back({hub, u});
+      for (int l = int(g() % 3) + 1; l--;) big.push_back({u, ++nb});
+    }
+  }
+  ASSERT_GT(nb, P);  // so that M is a whole period or more
+  const std::string first = Text(nb, 1000000007, big);
+  const int was = cores, apartWas = Counter::apartFrom;
+  cores = 2, Counter::apartFrom = 64;
+  const int want = Solve(first);
+  for (int it = 0; it < 200; it++) {
+    cores = 1 + it % 4, Counter::apartFrom = it % 2 ? 64 : 1 << 13;
+    const int nn = int(g() % 300) + 2, M = int(g() % 700) + 1;
+    const Pairs ps = RandomPairs(g, nn, false, it % 3 ? 0 : 3);
+    ASSERT_EQ(Parse(Text(nn, M, ps)), "");
+    const std::vector<uint32_t> want_h = h_naive(M);
+    Tree();
+    ASSERT_EQ(Df(root, M), want_h) << Text(nn, M, ps) << cores << " threads";
+    if (it % 50 == 49) {
+      ASSERT_EQ(Solve(first), want) << "after " << it + 1 << " counts";
+    }
+  }
+  cores = was, Counter::apartFrom = apartWas;
+}
+
 // A root over stars (a star of z nodes has h(m) = sum_{i<m} i^(z-1)), some below a chain of one
 // or two nodes (each a prefix sum, and one more leading 0): light children of P nodes and more,
 // two of one octave of degree (multiplied as the second comes) and two of others (multiplied
