@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "blocks.h"
 #include "dravok.h"
 #include "pieces.h"
 #include "tokens.h"
@@ -149,17 +150,16 @@ long long PairStore::Finish() {
 }
 
 // sons[v], v >= 1, adds the nodes (0 among them) that t gives v as their parent to the pairs
-// that named v but lost their child to a later pair. Counted by two cores, each for half the
-// parents: every count is raised by one of them only. (A node whose parent is outside the half
-// raises no count.) O(n).
+// that named v but lost their child to a later pair. Counted by parent block, in room that the
+// renumbering takes next. O(n).
 void CountSons() {
-  Split(1, size_t(n) + 1, [&](size_t lo, size_t hi) {
-    int junk = 0;
-    for (size_t j = 0; j <= size_t(n); j++) {
-      const size_t p = size_t(t[j]);
-      ++*(p - lo < hi - lo ? &sons[p] : &junk);
-    }
-  });
+  std::vector<int> parents;
+  Borrow(parents, size_t(n) + 1);
+  ByBlocks<1>(
+      0, size_t(n) + 1, size_t(n) + 1, parents, [](size_t j) { return t[j]; },
+      [](int* parent, size_t j) { *parent = t[j]; },
+      [](const int* parent) { sons[size_t(*parent)] += *parent != 0; });
+  Spare(parents);
 }
 
 // The error for number `index` of the pair list (from 0), which failed at pos.

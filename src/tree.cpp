@@ -14,6 +14,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "blocks.h"
 #include "dravok.h"
 
 std::vector<int> at, pp, zs;
@@ -58,6 +59,15 @@ void Warmed() {
   warm.clear();
 }
 
+// Room for count ints in v: a spare array's if one has it (v's own contents are then kept with
+// the spares), else fresh.
+void Room(std::vector<int>& v, size_t count) {
+  Warmed();
+  for (auto& p : pool)
+    if (v.capacity() < count && p.capacity() >= count) v.swap(p);
+  if (v.capacity() < count) Fresh(v, count, true);
+}
+
 }  // namespace
 
 void Advise(void* p, size_t bytes, size_t unit, int advice) {
@@ -92,12 +102,11 @@ void Prepare(size_t count) {
   }
 }
 
-void Huge(std::vector<int>& v, size_t count, int x) {
-  Warmed();
-  for (auto& p : pool)
-    if (v.capacity() < count && p.capacity() >= count) v.swap(p);
-  if (v.capacity() < count) Fresh(v, count, true);
-  v.assign(count, x);
+void Huge(std::vector<int>& v, size_t count, int x) { Room(v, count), v.assign(count, x); }
+
+void Borrow(std::vector<int>& v, size_t count) {
+  Room(v, count);
+  if (v.size() < count) v.resize(count);
 }
 
 void Spare(std::vector<int>& v) {
@@ -142,24 +151,22 @@ void CountChildren(size_t N, std::vector<int>& off) {
   Spare(sons);  // the count does not read it
 }
 
-// The children in place, in increasing order. Each core places the children of half the
-// parents: the places are distinct. (A child of a parent outside the half goes to a place of
-// no node.) O(n), random stores.
+// The children in place, in increasing order, grouped by their parent's block: a block's
+// children and their offsets lie together, in arrays too large for the cache. In room that sons
+// left (the pairs of a chunk of nodes). O(n).
 Children PlaceChildren(size_t N) {
   Children c;
   CountChildren(N, c.off);
-  Huge(c.ch, N, 0);
+  Borrow(c.ch, N);  // every entry but the last is written
   std::vector<int>&off = c.off, &ch = c.ch;
   for (size_t v = 2; v < N + 2; v++) off[v] += off[v - 1];
-  Split(0, N, [&](size_t lo, size_t hi) {
-    int jo = 0, jc = 0;
-    for (size_t j = 1; j < N; j++) {
-      const size_t p = size_t(t[j]);
-      const bool in = p - lo < hi - lo;
-      int* o = in ? &off[p + 1] : &jo;
-      *(in ? &ch[size_t(*o)] : &jc) = int(j), ++*o;
-    }
-  });
+  std::vector<int> pairs;
+  Borrow(pairs, N);
+  ByBlocks<2>(
+      1, N, N, pairs, [](size_t j) { return t[j]; },
+      [](int* pair, size_t j) { pair[0] = t[j], pair[1] = int(j); },
+      [&](const int* pair) { ch[size_t(off[size_t(pair[0]) + 1]++)] = pair[1]; });
+  Spare(pairs);
   return c;
 }
 

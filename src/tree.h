@@ -25,6 +25,9 @@ void Reserve(std::vector<uint32_t>& v, size_t count);
 // process already holds is used again rather than handed back and asked for anew.
 void Huge(std::vector<int>& v, size_t count, int x);
 void Spare(std::vector<int>& v);
+// v = at least count ints of any value, for room a pass needs for a while (see ByBlocks): a
+// spare array if one is large enough, else fresh memory. Given back with Spare.
+void Borrow(std::vector<int>& v, size_t count);
 // Frees the spare arrays: the count uses none of them, but its tables may take their memory
 // (the program keeps freed memory for its next allocations; see main).
 void DropSpares();

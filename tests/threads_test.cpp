@@ -1,13 +1,17 @@
 // The pool of threads: every forked task runs exactly once whoever takes it, nested forks and
-// joins finish, what a task throws comes out of its Join, and Split's pieces tile the range; with
-// as many threads as a machine may give (more than this one has) and with one.
+// joins finish, what a task throws comes out of its Join, Split's pieces tile the range, and
+// ByBlocks visits every item once, those of one key in order and never two at once; with as
+// many threads as a machine may give (more than this one has) and with one.
 #include "threads.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <stdexcept>
 #include <vector>
+
+#include "blocks.h"
 
 namespace {
 
@@ -57,6 +61,53 @@ TEST(Threads, SplitTilesTheRange) {
       EXPECT_LE(pieces, threads);
       EXPECT_LE(size_t(pieces - 1) << 16, size);  // pieces of at least 2^16
     }
+  cores = was;
+}
+
+// For every key, the items that have it, in increasing order: what ByBlocks must visit, key by key.
+std::vector<std::vector<size_t>> ByKey_naive(const std::vector<int>& key, size_t keys) {
+  std::vector<std::vector<size_t>> items(keys);
+  for (size_t j = 0; j < key.size(); j++) items[size_t(key[j])].push_back(j);
+  return items;
+}
+
+// Random keys (few, one block's worth, many; and one key for all, as a star's parents), in
+// buffers of one item to all of them: each item is visited once with what put wrote, the items
+// of a key in increasing order, and no key by two threads at once.
+TEST(Threads, ByBlocksVisitsEachKeyInOrder) {
+  const int was = cores;
+  std::mt19937 g(77);
+  for (int threads : {1, 2, 3, 4})
+    for (size_t keys : {size_t(1), size_t(7), size_t(2048), size_t(2049), size_t(1) << 20})
+      for (size_t size : {size_t(0), size_t(1), size_t(1000), (size_t(1) << 17) + 3})
+        for (size_t room : {size_t(1), size_t(100), size + 1}) {
+          if (room < size / 1000) continue;  // a chunk per item: a pass over the blocks each
+          cores = threads;
+          std::vector<int> key(size);
+          for (int& k : key) k = int(g() % keys);
+          if (g() % 4 == 0) std::fill(key.begin(), key.end(), int(keys - 1));
+          std::vector<int> buf(2 * room);
+          std::vector<std::atomic<char>> busy(keys);
+          std::vector<size_t> when(size, 0);  // 1 + the place of j's visit among all visits
+          std::atomic<size_t> visits{0};
+          std::atomic<bool> wrong{false};
+          ByBlocks<2>(
+              0, size, keys, buf, [&](size_t j) { return key[j]; },
+              [&](int* slot, size_t j) { slot[0] = key[j], slot[1] = int(j); },
+              [&](const int* slot) {
+                const size_t k = size_t(slot[0]), j = size_t(slot[1]);
+                if (busy[k].exchange(1) || key[j] != slot[0] || when[j]) wrong = true;
+                when[j] = ++visits;
+                busy[k] = 0;
+              });
+          const auto items = ByKey_naive(key, keys);
+          bool ordered = !wrong;
+          for (const auto& list : items)
+            for (size_t i = 0; i < list.size() && ordered; i++)
+              ordered = when[list[i]] && (i == 0 || when[list[i - 1]] < when[list[i]]);
+          ASSERT_TRUE(ordered && visits == size)
+              << threads << " threads, " << keys << " keys, " << size << " items, room " << room;
+        }
   cores = was;
 }
 
