@@ -11,7 +11,6 @@
 
 #include "threads.h"
 #include "tokens.h"
-#include "tree.h"
 
 int readPiecesFrom = 1 << 16;
 size_t readPieceBytes = size_t(1) << 20;
@@ -30,10 +29,13 @@ struct Edge {
 
 class Reader {
  public:
-  Reader(std::string_view in_, size_t from_, void (*consumed_)(size_t))
+  Reader(std::string_view in_, size_t from_, void (*consumed_)(size_t), int* parents_,
+         int* children_)
       : in(in_),
         from(from_),
         consumed(consumed_),
+        parents(parents_),
+        children(children_),
         need(2LL * (n - 1)),
         piece(readPieceBytes),
         count((in.size() - from + piece - 1) / piece),
@@ -48,11 +50,12 @@ class Reader {
 
  private:
   size_t Cut(size_t j) const;  // where piece j begins: at whitespace or the end
-  void Store(const int* pc, long long k);
+  void Store(const int* pc, long long k, size_t pair);
 
   const std::string_view in;
   const size_t from;
   void (*const consumed)(size_t);
+  int *const parents, *const children;
   const long long need;  // numbers in the list
   const size_t piece;    // bytes of a piece, before it is cut at whitespace
   const size_t count;    // pieces
@@ -68,19 +71,11 @@ size_t Reader::Cut(size_t j) const {
   return p;
 }
 
-// The k / 2 pairs at pc into t, with relaxed atomic stores: two pieces that name one child
-// race, and the caller then reads the list again on one core. Prefetched as the single-core
-// Store is, so that many misses are in flight.
-void Reader::Store(const int* pc, long long k) {
+// The k / 2 pairs at pc, pairs number `pair` on of the list, into parents and children.
+void Reader::Store(const int* pc, long long k, size_t pair) {
   long long z = 0;
-  for (long long b = 0; b < k; b += 2048) {
-    const long long e = std::min(k, b + 2048);
-    for (long long j = b; j < e; j += 2) __builtin_prefetch(&t[size_t(pc[j + 1])], 1);
-    for (long long j = b; j < e; j += 2) {
-      __atomic_store_n(&t[size_t(pc[j + 1])], pc[j], __ATOMIC_RELAXED);
-      z += pc[j] == 0;
-    }
-  }
+  for (long long j = 0; j < k; j += 2, pair++)
+    parents[pair] = pc[j], children[pair] = pc[j + 1], z += pc[j] == 0;
   zero += z;
 }
 
@@ -127,14 +122,15 @@ void Reader::Work() {
     // odd start makes the first a child, whose parent ended the piece before.
     const long long first = start % 2 ? 0 : 1, upto = std::min(have, need - start);
     nums[0] = carry;
-    if (upto > 0) Store(&nums[size_t(first)], (upto + 1 - first) / 2 * 2);
+    if (upto > 0) Store(&nums[size_t(first)], (upto + 1 - first) / 2 * 2, size_t(start / 2));
   }
 }
 
 }  // namespace
 
-PiecesResult ReadPieces(std::string_view in, size_t pos, void (*consumed)(size_t)) {
-  Reader reader(in, pos, consumed);
+PiecesResult ReadPieces(std::string_view in, size_t pos, void (*consumed)(size_t), int* parents,
+                        int* children) {
+  Reader reader(in, pos, consumed, parents, children);
   // Every core works the same way, this one too: Split hands out the workers (pieces of one).
   const auto work = [&reader](size_t, size_t) { reader.Work(); };
   Split(0, size_t(cores.load()), work, 1);

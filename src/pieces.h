@@ -19,8 +19,9 @@ struct PiecesResult {
   long long zero = 0;
 };
 
-// Reads the n - 1 pairs from in[pos..] into t, which must hold -1 for every node: each pair's
-// parent goes to its child's entry, and t[c] stays -1 for a node c no pair names. Where two
-// pairs name one child, which of them wins is not fixed. consumed(p), if given, is told in text
-// order that the text before p will not be read again. On every core: O(length / cores).
-PiecesResult ReadPieces(std::string_view in, size_t pos, void (*consumed)(size_t));
+// Reads the n - 1 pairs from in[pos..]: pair i's parent into parents[i], its child into
+// children[i] (arrays of n - 1 ints), for the pairs before reading ended. consumed(p), if given,
+// is told in text order that the text before p will not be read again. On every core:
+// O(length / cores), and every store sequential.
+PiecesResult ReadPieces(std::string_view in, size_t pos, void (*consumed)(size_t), int* parents,
+                        int* children);

@@ -191,6 +191,16 @@ std::string InOrder(std::string_view in, size_t pos, bool fits, void (*consumed)
   return bad ? ListError(in, pos, cuts, 2LL * (bad - 1) + okp) : "";
 }
 
+// After ReadPieces: t[c] = p for each pair (p, c) in order, grouped by the child's block so that
+// the stores to t stay in the cache, in sons as room (emptied again after). O(n).
+void Link(const std::vector<int>& parents, const std::vector<int>& children) {
+  ByBlocks<2>(
+      0, size_t(n) - 1, size_t(n) + 1, sons, [&](size_t i) { return children[i]; },
+      [&](int* pair, size_t i) { pair[0] = parents[i], pair[1] = children[i]; },
+      [](const int* pair) { t[size_t(pair[1])] = pair[0]; });
+  Split(0, sons.size(), [](size_t lo, size_t hi) { std::fill(&sons[lo], &sons[0] + hi, 0); });
+}
+
 // After ReadPieces: the nodes that no pair names as a child get parent 0. Returns how many
 // there are: 2 unless a child was named twice (n + 1 entries, n - 1 pairs). O(n), on every core.
 long long Settle() {
@@ -224,13 +234,17 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos), const std::
   const bool pieces = fits && cores > 1 && n >= readPiecesFrom && !cuts;
   if (fits) {
     Huge(t, size_t(n) + 1, pieces ? -1 : 0), Huge(sons, size_t(n) + 1, 0);
-    Prepare(size_t(n) + 2);
+    if (!pieces) Prepare(size_t(n) + 2);  // read in pieces, the pairs' two arrays serve instead
   }
   long long z = 0;
   if (pieces) {
-    const PiecesResult r = ReadPieces(in, pos, consumed);
+    std::vector<int> parents, children;
+    Borrow(parents, size_t(n) - 1), Borrow(children, size_t(n) - 1);
+    const PiecesResult r = ReadPieces(in, pos, consumed, parents.data(), children.data());
     if (r.end < 2LL * (n - 1)) return ListError(in, r.failed ? r.failedAt : in.size(), cuts, r.end);
     z = r.zero;
+    Link(parents, children);
+    Spare(parents), Spare(children);
     if (Settle() != 2) {  // a child named twice: the last pair naming it wins, found on one core
       std::fill(t.begin(), t.end(), 0), z = 0;
       if (std::string e = InOrder(in, pos, true, nullptr, cuts, z); !e.empty()) return e;

@@ -321,6 +321,19 @@ TEST(Read, PiecesAgainstOneCore) {
   for (size_t o = 1; o < in.size(); o *= 2) at.push_back(o);
   for (size_t o = 9 + 4096; o < in.size(); o += 4096 * 37) at.insert(at.end(), {o - 1, o, o + 1});
   readPieceBytes = 4096;
+  // Whole, and with a child named again by a later pair (the last pair naming it counts): the
+  // pairs linked by block of children (many blocks, two chunks) give what one core gives.
+  const std::string again = in.substr(0, in.rfind('\n', in.size() - 2) + 1) + "5 777\n";
+  for (const std::string& text : {in, again}) {
+    cores = 1;
+    ASSERT_EQ(Parse(text), "");
+    const V wt = t, ws = sons;
+    for (int threads : {2, 3, 4, 8}) {
+      cores = threads;
+      ASSERT_EQ(Parse(text), "");
+      ASSERT_TRUE(t == wt && sons == ws) << "whole text on " << threads << ", " << text.size();
+    }
+  }
   for (size_t o : at) {
     std::string bad = in;
     bad[o] = Space(bad[o]) ? 'x' : bad[o] == '1' ? '-' : 'z';
