@@ -198,7 +198,9 @@ void Link(const std::vector<int>& parents, const std::vector<int>& children) {
       0, size_t(n) - 1, size_t(n) + 1, sons, [&](size_t i) { return children[i]; },
       [&](int* pair, size_t i) { pair[0] = parents[i], pair[1] = children[i]; },
       [](const int* pair) { t[size_t(pair[1])] = pair[0]; });
-  Split(0, sons.size(), [](size_t lo, size_t hi) { std::fill(&sons[lo], &sons[0] + hi, 0); });
+  Split(0, sons.size(), [](size_t lo, size_t hi) {
+    std::fill(sons.begin() + long(lo), sons.begin() + long(hi), 0);
+  });
 }
 
 // After ReadPieces: the nodes that no pair names as a child get parent 0. Returns how many
