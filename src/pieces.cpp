@@ -12,7 +12,7 @@
 #include "threads.h"
 #include "tokens.h"
 
-int readPiecesFrom = 1 << 16;
+int readPiecesFrom = 1 << 16, linkPiecesFrom = 1 << 24;
 size_t readPieceBytes = size_t(1) << 20;
 
 namespace {
@@ -71,11 +71,22 @@ size_t Reader::Cut(size_t j) const {
   return p;
 }
 
-// The k / 2 pairs at pc, pairs number `pair` on of the list, into parents and children.
+// The k / 2 pairs at pc, pairs number `pair` on of the list, into parents and children if
+// given. Else into t, with relaxed atomic stores (two pieces that name one child race, and the
+// caller then reads the list again on one core), prefetched as the single-core Store is, so
+// that many misses are in flight.
 void Reader::Store(const int* pc, long long k, size_t pair) {
   long long z = 0;
-  for (long long j = 0; j < k; j += 2, pair++)
+  for (long long j = 0; j < k && parents; j += 2, pair++)
     parents[pair] = pc[j], children[pair] = pc[j + 1], z += pc[j] == 0;
+  for (long long b = 0; b < k && !parents; b += 2048) {
+    const long long e = std::min(k, b + 2048);
+    for (long long j = b; j < e; j += 2) __builtin_prefetch(&t[size_t(pc[j + 1])], 1);
+    for (long long j = b; j < e; j += 2) {
+      __atomic_store_n(&t[size_t(pc[j + 1])], pc[j], __ATOMIC_RELAXED);
+      z += pc[j] == 0;
+    }
+  }
   zero += z;
 }
 

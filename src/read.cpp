@@ -154,7 +154,7 @@ long long PairStore::Finish() {
 // renumbering takes next. O(n).
 void CountSons() {
   std::vector<int> parents;
-  Borrow(parents, size_t(n) + 1);
+  if (size_t(n) + 1 >= groupFrom) Borrow(parents, size_t(n) + 1);
   ByBlocks<1>(
       0, size_t(n) + 1, size_t(n) + 1, parents, [](size_t j) { return t[j]; },
       [](int* parent, size_t j) { *parent = t[j]; },
@@ -234,19 +234,20 @@ std::string Parse(std::string_view in, void (*consumed)(size_t pos), const std::
   // shorter rest of the text must fail inside the pair list, before any store is needed.
   const bool fits = static_cast<long long>(in.size() - pos) >= 4LL * (n - 1);
   const bool pieces = fits && cores > 1 && n >= readPiecesFrom && !cuts;
+  const bool linked = pieces && n >= linkPiecesFrom;
   if (fits) {
     Huge(t, size_t(n) + 1, pieces ? -1 : 0), Huge(sons, size_t(n) + 1, 0);
-    if (!pieces) Prepare(size_t(n) + 2);  // read in pieces, the pairs' two arrays serve instead
+    if (!linked) Prepare(size_t(n) + 2);  // else the pairs' two arrays serve the renumbering
   }
   long long z = 0;
   if (pieces) {
     std::vector<int> parents, children;
-    Borrow(parents, size_t(n) - 1), Borrow(children, size_t(n) - 1);
-    const PiecesResult r = ReadPieces(in, pos, consumed, parents.data(), children.data());
+    if (linked) Borrow(parents, size_t(n) - 1), Borrow(children, size_t(n) - 1);
+    const PiecesResult r = ReadPieces(in, pos, consumed, linked ? parents.data() : nullptr,
+                                      linked ? children.data() : nullptr);
     if (r.end < 2LL * (n - 1)) return ListError(in, r.failed ? r.failedAt : in.size(), cuts, r.end);
     z = r.zero;
-    Link(parents, children);
-    Spare(parents), Spare(children);
+    if (linked) Link(parents, children), Spare(parents), Spare(children);
     if (Settle() != 2) {  // a child named twice: the last pair naming it wins, found on one core
       std::fill(t.begin(), t.end(), 0), z = 0;
       if (std::string e = InOrder(in, pos, true, nullptr, cuts, z); !e.empty()) return e;

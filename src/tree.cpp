@@ -161,7 +161,7 @@ Children PlaceChildren(size_t N) {
   std::vector<int>&off = c.off, &ch = c.ch;
   for (size_t v = 2; v < N + 2; v++) off[v] += off[v - 1];
   std::vector<int> pairs;
-  Borrow(pairs, N);
+  if (N >= groupFrom) Borrow(pairs, N);
   ByBlocks<2>(
       1, N, N, pairs, [](size_t j) { return t[j]; },
       [](int* pair, size_t j) { pair[0] = t[j], pair[1] = int(j); },

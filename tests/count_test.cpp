@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "at_level.h"
+#include "blocks.h"
 #include "naive.h"
 #include "poly.h"
 #include "tree.h"
@@ -143,10 +144,12 @@ std::vector<bool> reachable_naive(const std::vector<int>& parent) {
 // split between two cores. Each again without node indices, to the same pp and zs.
 TEST(Count, RenumberingIsHeavyLastPreorder) {
   std::mt19937 g(77);
+  const size_t group = groupFrom;
   for (int it = 0; it < 2402; it++) {
     int nn = int(g() % 60) + 1, reach = 0;
     if (it >= 2000) nn = int(g() % 3000) + 60, reach = int(g() % 4);
     if (it >= 2400) nn = (1 << 20) + 777, reach = it % 2 * 3;  // passes split between cores
+    groupFrom = it % 3 ? group : 1;  // children placed by block of parents, or directly
     Pairs ps = RandomPairs(g, nn, it < 2000 && it % 2, reach);
     for (int j = 0; it >= 2000 && j < it % 4; j++)
       ps[g() % ps.size()] = {int(g() % uint32_t(nn + 1)), int(g() % uint32_t(nn + 1))};
@@ -184,6 +187,7 @@ TEST(Count, RenumberingIsHeavyLastPreorder) {
     ASSERT_EQ(Tree(false), s) << what;
     ASSERT_TRUE(pp == ppw && zs == zsw && at.empty()) << what;
   }
+  groupFrom = group;
 }
 
 // The renumbering on 1, 2, 3, 4 and 8 threads: its passes and its wide breadth-first levels are

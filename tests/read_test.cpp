@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "blocks.h"
 #include "dravok.h"
 #include "pieces.h"
 #include "threads.h"
@@ -283,10 +284,12 @@ TEST(Read, StreamsAgainstWholeText) {
 TEST(Read, PiecesAgainstOneCore) {
   std::mt19937 g(23);
   auto pick = [&](int k) { return int(g() % uint32_t(k)); };
-  const int was = cores, from = readPiecesFrom;
-  const size_t bytes = readPieceBytes;
+  const int was = cores, from = readPiecesFrom, link = linkPiecesFrom;
+  const size_t bytes = readPieceBytes, group = groupFrom;
   readPiecesFrom = 2;
   for (int it = 0; it < 4000; it++) {
+    linkPiecesFrom = it % 2 ? 2 : link;   // pairs linked into t after, or stored there at once
+    groupFrom = it % 4 == 1 ? 1 : group;  // linked by block, or directly
     const int nn = 2 + pick(40);
     std::string in = std::to_string(nn) + (pick(2) ? " 5\n" : "\r\n7 ");
     std::vector<int> child(size_t(nn) + 1);
@@ -321,10 +324,13 @@ TEST(Read, PiecesAgainstOneCore) {
   for (size_t o = 1; o < in.size(); o *= 2) at.push_back(o);
   for (size_t o = 9 + 4096; o < in.size(); o += 4096 * 37) at.insert(at.end(), {o - 1, o, o + 1});
   readPieceBytes = 4096;
-  // Whole, and with a child named again by a later pair (the last pair naming it counts): the
-  // pairs linked by block of children (many blocks, two chunks) give what one core gives.
+  // Whole, stored at once and linked after (many blocks, two chunks), and with a child named
+  // again by a later pair (the last pair naming it counts): as one core reads them. Then the
+  // errors, linked.
   const std::string again = in.substr(0, in.rfind('\n', in.size() - 2) + 1) + "5 777\n";
-  for (const std::string& text : {in, again}) {
+  for (int k = 0; k < 3; k++) {
+    const std::string& text = k == 2 ? again : in;
+    linkPiecesFrom = k ? 2 : link, groupFrom = 1;
     cores = 1;
     ASSERT_EQ(Parse(text), "");
     const V wt = t, ws = sons;
@@ -345,7 +351,8 @@ TEST(Read, PiecesAgainstOneCore) {
       ASSERT_EQ(Parse(bad), want) << o << " on " << threads;
     }
   }
-  cores = was, readPiecesFrom = from, readPieceBytes = bytes;
+  cores = was, readPiecesFrom = from, readPieceBytes = bytes, linkPiecesFrom = link;
+  groupFrom = group;
 }
 
 // What a stream costs: reading stops within the first wrong token or after the last pair, and

@@ -77,12 +77,13 @@ std::vector<std::vector<size_t>> ByKey_naive(const std::vector<int>& key, size_t
 TEST(Threads, ByBlocksVisitsEachKeyInOrder) {
   const int was = cores;
   std::mt19937 g(77);
+  const size_t from = groupFrom;
   for (int threads : {1, 2, 3, 4})
     for (size_t keys : {size_t(1), size_t(7), size_t(2048), size_t(2049), size_t(1) << 20})
       for (size_t size : {size_t(0), size_t(1), size_t(1000), (size_t(1) << 17) + 3})
         for (size_t room : {size_t(1), size_t(100), size + 1}) {
           if (room < size / 1000) continue;  // a chunk per item: a pass over the blocks each
-          cores = threads;
+          cores = threads, groupFrom = room == 100 ? from : 1;  // grouped, or visited directly
           std::vector<int> key(size);
           for (int& k : key) k = int(g() % keys);
           if (g() % 4 == 0) std::fill(key.begin(), key.end(), int(keys - 1));
@@ -108,7 +109,7 @@ TEST(Threads, ByBlocksVisitsEachKeyInOrder) {
           ASSERT_TRUE(ordered && visits == size)
               << threads << " threads, " << keys << " keys, " << size << " items, room " << room;
         }
-  cores = was;
+  cores = was, groupFrom = from;
 }
 
 }  // namespace
