@@ -77,14 +77,17 @@ size_t Reader::Cut(size_t j) const {
 // that many misses are in flight.
 void Reader::Store(const int* pc, long long k, size_t pair) {
   long long z = 0;
-  for (long long j = 0; j < k && parents; j += 2, pair++)
-    parents[pair] = pc[j], children[pair] = pc[j + 1], z += pc[j] == 0;
-  for (long long b = 0; b < k && !parents; b += 2048) {
-    const long long e = std::min(k, b + 2048);
-    for (long long j = b; j < e; j += 2) __builtin_prefetch(&t[size_t(pc[j + 1])], 1);
-    for (long long j = b; j < e; j += 2) {
-      __atomic_store_n(&t[size_t(pc[j + 1])], pc[j], __ATOMIC_RELAXED);
-      z += pc[j] == 0;
+  if (parents) {
+    for (long long j = 0; j < k; j += 2, pair++)
+      parents[pair] = pc[j], children[pair] = pc[j + 1], z += pc[j] == 0;
+  } else {
+    for (long long b = 0; b < k; b += 2048) {
+      const long long e = std::min(k, b + 2048);
+      for (long long j = b; j < e; j += 2) __builtin_prefetch(&t[size_t(pc[j + 1])], 1);
+      for (long long j = b; j < e; j += 2) {
+        __atomic_store_n(&t[size_t(pc[j + 1])], pc[j], __ATOMIC_RELAXED);
+        z += pc[j] == 0;
+      }
     }
   }
   zero += z;

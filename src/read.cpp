@@ -150,8 +150,8 @@ long long PairStore::Finish() {
 }
 
 // sons[v], v >= 1, adds the nodes (0 among them) that t gives v as their parent to the pairs
-// that named v but lost their child to a later pair. Counted by parent block, in room that the
-// renumbering takes next. O(n).
+// that named v but lost their child to a later pair. Counted by parent block (see ByBlocks), in
+// a spare array that the renumbering takes next. O(n).
 void CountSons() {
   std::vector<int> parents;
   if (size_t(n) + 1 >= groupFrom) Borrow(parents, size_t(n) + 1);

@@ -110,6 +110,7 @@ void Borrow(std::vector<int>& v, size_t count) {
 }
 
 void Spare(std::vector<int>& v) {
+  if (!v.capacity()) return;  // nothing to keep, and no reason to wait for Prepare
   Warmed();
   if (pool.size() < 6) pool.emplace_back();
   auto small = std::min_element(pool.begin(), pool.end(),
